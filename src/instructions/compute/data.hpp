@@ -1,0 +1,159 @@
+#pragma once
+// Constants, loads and stores, addressing, range and index checks, dynamic variables.
+
+#include <algorithm>
+
+#include "vm/interpretador.hpp"
+#include "vm/latin1.hpp"
+
+namespace lousa {
+
+// Instructions that push a count of words given by the program stop at this
+// height with the memory message instead of filling gigabytes.
+inline void Interpretador::ensureStackRoom(Word words) {
+    if (words > 0 && std::int64_t{sp} + words >= static_cast<std::int64_t>(memory.denseLimit()))
+        raiseRuntimeError(latin1(" => Esse programa não pode ser executado, porque usa muita memória!"));
+}
+
+inline void Interpretador::opPush() {
+    push(operand(1));
+    pc = wrapAdd(pc, 2);
+}
+
+inline void Interpretador::opPushN() {
+    const Word n = operand(1);
+    ensureStackRoom(n);
+    for (Word i = 0; i < n; ++i) push(operand(2 + i));
+    pc = wrapAdd(pc, n > 0 ? n + 2 : 2);
+}
+
+inline void Interpretador::opPushReal() {
+    const Word low = operand(1);
+    const Word high = operand(2);
+    push(high);
+    push(low);
+    pc = wrapAdd(pc, 3);
+}
+
+inline void Interpretador::opPop() {
+    sp = wrapSub(sp, 1);
+    pc = wrapAdd(pc, 1);
+}
+
+inline void Interpretador::opPopN() {
+    const Word n = operand(1);
+    if (n > 0) sp = wrapSub(sp, n);
+    pc = wrapAdd(pc, 2);
+}
+
+inline void Interpretador::opDup() {
+    const Word n = operand(1);
+    ensureStackRoom(n);
+    const Word value = readWord(sp);
+    for (Word i = 0; i < n; ++i) push(value);
+    pc = wrapAdd(pc, 2);
+}
+
+inline void Interpretador::opStoreN() {
+    const Word n = operand(1);
+    const Word count = std::max<Word>(n, 0);
+    if (static_cast<UWord>(count) >= memory.denseLimit())
+        raiseRuntimeError(latin1(" => Esse programa não pode ser executado, porque usa muita memória!"));
+    sp = wrapSub(wrapSub(sp, count), 1);
+    const Word address = readWord(wrapAdd(sp, 1));
+    for (Word i = 0; i < count; ++i) writeWordAt(address, i, readWord(wrapAdd(sp, 2 + i)));
+    pc = wrapAdd(pc, 2);
+}
+
+inline void Interpretador::opLoadN() {
+    const Word n = operand(1);
+    const Word address = pop();
+    ensureStackRoom(n);
+    for (Word i = 0; i < n; ++i) push(readWordAt(address, i));
+    pc = wrapAdd(pc, 2);
+}
+
+inline Word Interpretador::frameOf(Word levels) const {
+    Word base = bp;
+    // Static nesting is shallow; the cap keeps a wild level count from stalling the run.
+    const Word steps = std::min<Word>(levels, kMaxStaticLevels);
+    for (Word i = 0; i < steps; ++i) base = readWord(base);
+    return base;
+}
+
+inline void Interpretador::opAddrUp() {
+    push(wrapAdd(frameOf(operand(1)), operand(2)));
+    pc = wrapAdd(pc, 3);
+}
+
+inline void Interpretador::opLoadUp() {
+    push(readWord(wrapAdd(frameOf(operand(1)), operand(2))));
+    pc = wrapAdd(pc, 3);
+}
+
+inline void Interpretador::opField() {
+    const Word k = operand(1);
+    const Word a = readWord(sp);
+    writeWord(sp, a > 0 ? wrapAdd(a, k) : wrapSub(a, k));
+    pc = wrapAdd(pc, 2);
+}
+
+inline void Interpretador::checkRange(Word v, Word low, Word high) {
+    if (v > high || v < low)
+        raiseRuntimeError(latin1(" => A variável deve receber um valor entre ") + decimalText(low) + " e " +
+                          decimalText(high) + "!");
+}
+
+inline void Interpretador::opCheckRange() {
+    checkRange(readWord(sp), operand(1), operand(2));
+    pc = wrapAdd(pc, 3);
+}
+
+inline void Interpretador::opCheckRangeAt() {
+    checkRange(readWord(readWord(sp)), operand(1), operand(2));
+    sp = wrapSub(sp, 1);
+    pc = wrapAdd(pc, 3);
+}
+
+inline void Interpretador::opCheckIndex() {
+    const Word low = operand(1);
+    const Word high = operand(2);
+    const Word v = readWord(sp);
+    if (v < low || v > high)
+        raiseRuntimeError(latin1(" => A posição ") + decimalText(v) + latin1(" está fora dos limites do vetor!"));
+    writeWord(sp, wrapSub(v, low));
+    push(wrapAdd(wrapSub(high, low), 1));
+    pc = wrapAdd(pc, 3);
+}
+
+inline void Interpretador::opIndexAddr() {
+    const Word d = operand(1);
+    const Word s = operand(2);
+    Word linear = readWord(wrapSub(sp, 1));
+    if (d > 1) {
+        Word multiplier = readWord(sp);
+        // No array has more dimensions than there are words on the stack.
+        const Word dims = std::min<Word>(d, kMaxDimensions);
+        for (Word i = 1; i < dims; ++i) {
+            linear = wrapAdd(linear, wrapMul(readWord(wrapSub(sp, 2 * i + 1)), multiplier));
+            multiplier = wrapMul(multiplier, readWord(wrapSub(sp, 2 * i)));
+        }
+    }
+    sp = wrapSub(sp, wrapMul(2, d));
+    const Word base = readWord(sp);
+    const Word offset = wrapMul(linear, s);
+    writeWord(sp, base < 0 ? wrapSub(base, offset) : wrapAdd(base, offset));
+    pc = wrapAdd(pc, 3);
+}
+
+inline void Interpretador::opNew() {
+    push(heap.allocate(operand(1)));
+    pc = wrapAdd(pc, 2);
+}
+
+inline void Interpretador::opDispose() {
+    heap.release(pop());
+    pc = wrapAdd(pc, 1);
+}
+
+}  // namespace lousa

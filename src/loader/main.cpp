@@ -1,0 +1,8 @@
+// The runner: executes the program appended to its own executable.
+
+#include "loader/run_sequence.hpp"
+
+int main(int argc, char** argv) {
+    const std::string self = (argc > 0 && argv[0] != nullptr) ? argv[0] : "";
+    return lousa::runnerMain(self, self);
+}

@@ -1,0 +1,56 @@
+#include "loader/run_sequence.hpp"
+
+#include <cstdio>
+#include <memory>
+#include <unistd.h>
+
+#include "console/console.hpp"
+#include "loader/arquivo_compilado.hpp"
+#include "vm/interpretador.hpp"
+
+namespace lousa {
+
+int runCode(std::vector<Word> code, const std::string& runnerDirectory, Console* console) {
+    if (code.empty()) return 0;  // nothing was loaded: nothing runs
+    Interpretador machine(std::move(code), runnerDirectory, console);
+    machine.run();
+    if (console) console->flushOutput();
+    if (runtimeErrorRaised) {
+        finalMessage = runtimeErrorText;
+        return 1;
+    }
+    return 0;
+}
+
+namespace {
+
+int runFrom(const std::string& openPath, const std::string& directorySource, Console* console) {
+    int result = 0;
+    finalMessage.clear();
+    std::unique_ptr<ArquivoCompilado> file;
+    try {
+        file = std::make_unique<ArquivoCompilado>(openPath);
+        std::vector<Word> code = file->loadCode();
+        result = runCode(std::move(code), directoryOf(directorySource), console);
+    } catch (...) {
+        // Loading failures have printed their own message; anything else ends silently.
+    }
+    return result;
+}
+
+}  // namespace
+
+int runCompiledProgram(const std::string& path, Console* console) { return runFrom(path, path, console); }
+
+int runnerMain(const std::string& path, const std::string& runnerPathForDirectory) {
+    // Started through PATH, the first argument names no file here: use our own image.
+    std::string openPath = path;
+    if (access(path.c_str(), R_OK) != 0 && access("/proc/self/exe", R_OK) == 0) openPath = "/proc/self/exe";
+    std::unique_ptr<Console> console = makeProcessConsole();
+    const int result = runFrom(openPath, runnerPathForDirectory, console.get());
+    console->finish();
+    if (result > 0) console->writeFinalMessage(finalMessage);
+    return 0;
+}
+
+}  // namespace lousa

@@ -1,0 +1,28 @@
+#pragma once
+// Entry and run sequence: load the appended program, build the machine, run
+// it, and hand back the error text of a run-time error.
+
+#include <string>
+#include <vector>
+
+#include "vm/word.hpp"
+
+namespace lousa {
+
+class Console;
+
+// The text main prints after the run; empty unless a run-time error ended it.
+inline std::string finalMessage;
+
+// Runs the program appended to the file at path; 1 after a run-time error, else 0.
+int runCompiledProgram(const std::string& path, Console* console = nullptr);
+
+// Runs a code vector with the given runner directory, as the runner does
+// once it has loaded the code; 1 after a run-time error, else 0.
+int runCode(std::vector<Word> code, const std::string& runnerDirectory, Console* console = nullptr);
+
+// The runner's whole life for one path: console set up, program run,
+// console restored, error text written. Returns the exit status.
+int runnerMain(const std::string& path, const std::string& runnerPathForDirectory);
+
+}  // namespace lousa

@@ -1,0 +1,165 @@
+#include "vm/interpretador.hpp"
+
+#include <bit>
+#include <cstring>
+#include <ctime>
+
+#include "console/console.hpp"
+#include "vm/latin1.hpp"
+
+namespace lousa {
+
+Interpretador::Interpretador(std::vector<Word> code, std::string directory, Console* consoleToUse)
+    : console(consoleToUse) {
+    memory.clear();
+    bp = static_cast<Word>(code.size());
+    codeSize = bp;
+    pendingKey = 0;
+    currentLine = 0;
+    pendingLineFeed = false;
+    runnerDirectory = std::move(directory);
+    scopes.push("PROGRAM", bp);
+    sets.reset();
+    memory.reserveDense(static_cast<UWord>(code.size()));
+    for (std::size_t i = 0; i < code.size(); ++i) writeWord(static_cast<Word>(i), code[i]);
+}
+
+Interpretador::~Interpretador() { memory.clear(); }
+
+void Interpretador::start() {
+    if (console) console->flushInput();
+    randomState = static_cast<UWord>(std::time(nullptr));
+    randomState = randomState * 22695477U + 1U;  // the first draw is discarded
+    running.store(true, std::memory_order_relaxed);
+    runtimeErrorRaised = false;
+    runtimeErrorText.clear();
+    pc = 0;
+}
+
+void Interpretador::raiseRuntimeError(std::string message) {
+    running.store(false, std::memory_order_relaxed);
+    runtimeErrorRaised = true;
+    runtimeErrorText.clear();
+    runtimeErrorText = latin1(" => Erro de execução na linha ") + decimalText(currentLine) + "...\n" + message;
+    throw ExecaoInterpretador{};
+}
+
+void Interpretador::invalidInstruction() { raiseRuntimeError(latin1("Instrução inválida")); }
+
+void Interpretador::storeReal(double value, Word lowAddress, Word highAddress) {
+    const auto bits = std::bit_cast<std::uint64_t>(value);
+    writeWord(lowAddress, static_cast<Word>(static_cast<UWord>(bits & 0xFFFFFFFFU)));
+    writeWord(highAddress, static_cast<Word>(static_cast<UWord>(bits >> 32)));
+}
+
+double Interpretador::realFromWords(Word high, Word low) {
+    const std::uint64_t bits = (std::uint64_t{static_cast<UWord>(high)} << 32) | static_cast<UWord>(low);
+    return std::bit_cast<double>(bits);
+}
+
+void Interpretador::pushReal(double value) {
+    sp = wrapAdd(sp, 2);
+    storeReal(value, sp, wrapSub(sp, 1));
+}
+
+double Interpretador::popReal() {
+    const double value = topReal();
+    sp = wrapSub(sp, 2);
+    return value;
+}
+
+void Interpretador::pushString(const std::string& text) {
+    push(-1);
+    std::size_t length = std::strlen(text.c_str());
+    if (length > 255) length = 255;
+    for (std::size_t i = length; i-- > 0;) push(static_cast<signed char>(text[i]));
+}
+
+std::string Interpretador::popString() {
+    std::string result;
+    // A string is at most 255 characters; the bound keeps a missing marker
+    // from walking the whole memory.
+    while (readWord(sp) != -1) {
+        result.push_back(static_cast<char>(pop() & 0xFF));
+        if (result.size() > 4096) break;
+    }
+    if (readWord(sp) == -1) sp = wrapSub(sp, 1);
+    return result;
+}
+
+std::pair<std::string, std::string> Interpretador::popStringOperands(Word kind) {
+    std::string right;
+    std::string left;
+    if (kind == 2 || kind == 3)
+        right = std::string(1, static_cast<char>(pop() & 0xFF));
+    else
+        right = popString();
+    if (kind == 1 || kind == 3)
+        left = std::string(1, static_cast<char>(pop() & 0xFF));
+    else
+        left = popString();
+    return {std::move(left), std::move(right)};
+}
+
+std::string Interpretador::readStringAt(Word address, Word maxLength) const {
+    std::string result;
+    for (Word i = 0; i < maxLength && i < 255; ++i) {
+        const Word w = readWordAt(address, i);
+        if (w == -1) break;
+        result.push_back(static_cast<char>(w & 0xFF));
+    }
+    return result;
+}
+
+void Interpretador::writeStringVar(Word address, Word capacity, const std::string& text) {
+    const Word m = static_cast<Word>(std::min<std::size_t>(text.size(), capacity < 0 ? 0 : static_cast<std::size_t>(capacity)));
+    for (Word i = 0; i < m; ++i) writeWordAt(address, i, static_cast<signed char>(text[static_cast<std::size_t>(i)]));
+    if (m < capacity) writeWordAt(address, m, -1);
+}
+
+void Interpretador::pushWordList(const std::vector<Word>& list) {
+    for (const Word w : list) push(w);
+    push(static_cast<Word>(static_cast<UWord>(list.size()) / 2U));
+}
+
+std::vector<Word> Interpretador::popWordList() {
+    const Word count = pop();
+    std::vector<Word> list;
+    if (count <= 0) return list;
+    // The pairs cannot be more than the words below the count; a wild count
+    // stops at the bottom of the stack instead of allocating for it.
+    const std::int64_t available = sp >= 0 ? (std::int64_t{sp} + 1) / 2 : 0;
+    const std::int64_t pairs = std::min<std::int64_t>(count, available);
+    list.resize(static_cast<std::size_t>(pairs) * 2);
+    for (std::int64_t i = pairs - 1; i >= 0; --i) {
+        list[static_cast<std::size_t>(2 * i + 1)] = pop();
+        list[static_cast<std::size_t>(2 * i)] = pop();
+    }
+    return list;
+}
+
+std::string directoryOf(const std::string& path) {
+    const auto cut = path.find_last_of("/\\");
+    return cut == std::string::npos ? std::string{} : path.substr(0, cut + 1);
+}
+
+std::string Interpretador::resolveFileName(const std::string& name) const {
+    const std::string dir = directoryOf(name);
+    if (dir.empty() || dir[0] == '.') return runnerDirectory + name;
+    return name;
+}
+
+std::string decimalText(Word value) { return std::to_string(value); }
+
+std::string hexText(Word value) {
+    static constexpr char digits[] = "0123456789abcdef";
+    auto u = static_cast<UWord>(value);
+    std::string text;
+    do {
+        text.insert(text.begin(), digits[u & 0xFU]);
+        u >>= 4;
+    } while (u != 0);
+    return text;
+}
+
+}  // namespace lousa

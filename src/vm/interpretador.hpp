@@ -1,0 +1,158 @@
+#pragma once
+// The virtual machine: registers, word memory, the storage tables it owns,
+// the memory primitives every instruction works through, and one operation
+// per instruction (declared from the opcode table, defined family by family
+// under src/instructions).
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "storage/lista_arquivos.hpp"
+#include "storage/lista_conjuntos.hpp"
+#include "storage/memoria_alocacao_dinamica.hpp"
+#include "storage/pilha_escopo.hpp"
+#include "vm/word.hpp"
+#include "vm/word_memory.hpp"
+
+namespace lousa {
+
+class Console;
+
+// Process-wide run state shared by the machine and the run sequence.
+// `running` is atomic so that a signal handler may stop the loop between
+// two instructions.
+inline std::atomic<bool> running{false};
+inline bool runtimeErrorRaised = false;
+inline std::string runtimeErrorText;
+
+// Thrown by raiseRuntimeError; carries nothing, the text is in runtimeErrorText.
+struct ExecaoInterpretador {};
+
+class Interpretador {
+public:
+    Interpretador(std::vector<Word> code, std::string runnerDirectory, Console* console = nullptr);
+    ~Interpretador();
+    Interpretador(const Interpretador&) = delete;
+    Interpretador& operator=(const Interpretador&) = delete;
+
+    // --- registers and owned state (names as the machine's documentation gives them)
+    Word pc = 0;
+    Word sp = 0;
+    Word bp = 0;
+    WordMemory memory;
+    MemoriaAlocacaoDinamica heap;
+    ListaArquivos openFiles;
+    ListaConjuntos sets;
+    PilhaEscopo scopes;
+    Word currentLine = 0;
+    bool pendingLineFeed = false;
+    std::string runnerDirectory;
+    std::uint8_t pendingKey = 0;
+
+    // --- implementation state beyond the documented fields
+    Console* console = nullptr;  // where console instructions read and write; owned by the caller
+    int ioErrorNumber = 0;       // the I/O error number of the last file operation
+    UWord randomState = 0;       // state of the RANDOM generator
+    Word codeSize = 0;           // instructions are fetched only from words 0..codeSize-1
+
+    // The opcode at pc, or an unassigned number when pc lies outside the code.
+    [[nodiscard]] UWord fetchOpcode() const {
+        if (static_cast<UWord>(pc) < static_cast<UWord>(codeSize)) [[likely]]
+            return static_cast<UWord>(memory.denseData()[pc]);
+        return 4;
+    }
+
+    // --- run
+    void start();
+    void step();
+    void run();
+    // Runs at most maxSteps instructions (for fuzzing and tests); returns the
+    // number executed. The run may still be going when it returns.
+    std::uint64_t runBudget(std::uint64_t maxSteps);
+
+    [[noreturn]] void raiseRuntimeError(std::string message);
+
+    // --- memory primitives
+    [[nodiscard]] Word readWordAt(Word base, Word offset) const {
+        if (base < 0) return heap.read(wrapSub(base, offset));
+        return memory.read(static_cast<UWord>(wrapAdd(base, offset)));
+    }
+    [[nodiscard]] Word readWord(Word address) const {
+        if (static_cast<UWord>(address) < memory.denseSize()) [[likely]]
+            return memory.read(static_cast<UWord>(address));
+        return readWordAt(address, 0);
+    }
+    void writeWordAt(Word base, Word offset, Word value) {
+        if (base < 0) {
+            heap.write(wrapSub(base, offset), value);
+            return;
+        }
+        memory.write(static_cast<UWord>(wrapAdd(base, offset)), value);
+    }
+    void writeWord(Word address, Word value) {
+        if (address >= 0) {
+            memory.write(static_cast<UWord>(address), value);
+            return;
+        }
+        heap.write(address, value);
+    }
+
+    void push(Word value) {
+        sp = wrapAdd(sp, 1);
+        writeWord(sp, value);
+    }
+    Word pop() {
+        const Word value = readWord(sp);
+        sp = wrapSub(sp, 1);
+        return value;
+    }
+    // Inline operand i (1-based) of the instruction at pc.
+    [[nodiscard]] Word operand(int i) const { return readWord(wrapAdd(pc, i)); }
+
+    void storeReal(double value, Word lowAddress, Word highAddress);
+    static double realFromWords(Word high, Word low);
+    [[nodiscard]] double readReal(Word address) const { return realFromWords(readWord(address), readWord(wrapAdd(address, 1))); }
+    [[nodiscard]] double topReal() const { return realFromWords(readWord(wrapSub(sp, 1)), readWord(sp)); }
+    void pushReal(double value);
+    double popReal();
+
+    // --- strings and word lists
+    void pushString(const std::string& text);
+    std::string popString();
+    std::pair<std::string, std::string> popStringOperands(Word kind);
+    [[nodiscard]] std::string readStringAt(Word address, Word maxLength) const;
+    [[nodiscard]] std::string readStringVar(Word address) const { return readStringAt(address, 255); }
+    void writeStringVar(Word address, Word capacity, const std::string& text);
+    void pushWordList(const std::vector<Word>& list);
+    std::vector<Word> popWordList();
+
+    [[nodiscard]] std::string resolveFileName(const std::string& name) const;
+
+    // --- one operation per instruction
+#define OP(num, name, operands, handler) void op##handler();
+#include "vm/opcodes.def"
+#undef OP
+
+private:
+    void invalidInstruction();
+    void reserveFrame(std::int64_t newTop, Word words, Word extra);
+    void zeroBelowTop(Word n);
+    // Raises the memory message unless `words` more words fit above sp.
+    void ensureStackRoom(Word words);
+    [[nodiscard]] Word frameOf(Word levels) const;
+    void checkRange(Word v, Word low, Word high);
+    template <bool Budgeted>
+    std::uint64_t loop(std::uint64_t maxSteps);
+};
+
+// The directory part of a path: through its last '/' or '\\', or empty.
+std::string directoryOf(const std::string& path);
+
+// Decimal and hexadecimal texts used by messages and value output.
+std::string decimalText(Word value);
+std::string hexText(Word value);
+
+}  // namespace lousa

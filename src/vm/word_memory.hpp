@@ -1,0 +1,55 @@
+#pragma once
+// Word memory for the non-negative address space: a contiguous region that
+// grows on demand for the addresses programs really use, and a sparse map
+// for wild addresses far beyond it, so that one stray write cannot make the
+// process allocate gigabytes. A word that was never written reads as 0.
+
+#include <unordered_map>
+#include <vector>
+
+#include "vm/word.hpp"
+
+namespace lousa {
+
+class WordMemory {
+public:
+    // Addresses below this live in the contiguous region (raised to hold a
+    // larger code vector whole).
+    static constexpr UWord kDenseLimit = UWord{1} << 22;
+
+    [[nodiscard]] Word read(UWord index) const {
+        if (index < dense_.size()) [[likely]]
+            return dense_[index];
+        return readSlow(index);
+    }
+    void write(UWord index, Word value) {
+        if (index < dense_.size()) [[likely]] {
+            dense_[index] = value;
+            return;
+        }
+        writeSlow(index, value);
+    }
+
+    void clear() {
+        dense_.clear();
+        dense_.shrink_to_fit();
+        sparse_.clear();
+    }
+    [[nodiscard]] std::size_t denseSize() const { return dense_.size(); }
+    [[nodiscard]] const Word* denseData() const { return dense_.data(); }
+    [[nodiscard]] UWord denseLimit() const { return denseLimit_; }
+    [[nodiscard]] std::size_t sparseSize() const { return sparse_.size(); }
+    // Makes the contiguous region hold at least `words` words (for the code),
+    // with the usual room for data above them.
+    void reserveDense(UWord words);
+
+private:
+    [[nodiscard]] Word readSlow(UWord index) const;
+    void writeSlow(UWord index, Word value);
+
+    std::vector<Word> dense_;
+    UWord denseLimit_ = kDenseLimit;
+    std::unordered_map<UWord, Word> sparse_;
+};
+
+}  // namespace lousa
