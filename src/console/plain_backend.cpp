@@ -1,0 +1,71 @@
+#include "console/plain_backend.hpp"
+
+#include <cerrno>
+#include <unistd.h>
+
+namespace lousa {
+
+namespace {
+constexpr std::size_t kFlushThreshold = 1 << 16;
+}
+
+PlainBackend::~PlainBackend() { finish(); }
+
+void PlainBackend::programText(std::string_view bytes) {
+    std::size_t start = 0;
+    if (pendingCarriageReturn_ && !bytes.empty()) {
+        pendingCarriageReturn_ = false;
+        if (bytes.front() != '\n') buffer_.push_back('\r');  // a lone CR stays; CR LF is one LF
+    }
+    while (start < bytes.size()) {
+        const std::size_t cr = bytes.find('\r', start);
+        if (cr == std::string_view::npos) {
+            buffer_.append(bytes.substr(start));
+            break;
+        }
+        buffer_.append(bytes.substr(start, cr - start));
+        if (cr + 1 == bytes.size()) {
+            pendingCarriageReturn_ = true;
+            break;
+        }
+        if (bytes[cr + 1] != '\n') buffer_.push_back('\r');
+        start = cr + 1;
+    }
+    if (buffer_.size() >= kFlushThreshold) flush();
+}
+
+void PlainBackend::emit(std::string_view bytes) {
+    if (sink_) {
+        sink_->append(bytes);
+        return;
+    }
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return;  // nowhere to write (closed or full device): the output is dropped
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
+
+void PlainBackend::flush() {
+    if (buffer_.empty()) return;
+    emit(buffer_);
+    buffer_.clear();
+}
+
+void PlainBackend::finish() {
+    if (pendingCarriageReturn_) {
+        buffer_.push_back('\r');
+        pendingCarriageReturn_ = false;
+    }
+    flush();
+}
+
+void PlainBackend::writeFinalMessage(std::string_view latin1Text) {
+    finish();
+    emit(latin1Text);
+}
+
+}  // namespace lousa
