@@ -55,6 +55,18 @@ std::vector<Word> parseCodeText(std::string_view text) {
     return code;
 }
 
+std::string formatCodeText(const std::vector<Word>& code) {
+    std::string text;
+    text.reserve(code.size() * 4 + 24);
+    const auto count = static_cast<std::int64_t>(code.size());
+    text += std::to_string(count) + ' ' + std::to_string(count + 1) + ' ';
+    for (const Word word : code) {
+        text += std::to_string(word);
+        text += ' ';
+    }
+    return text;
+}
+
 std::vector<Word> ArquivoCompilado::loadCode() const { return parseCodeText(decompressPayload(path_)); }
 
 }  // namespace lousa

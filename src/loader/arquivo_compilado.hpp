@@ -28,4 +28,9 @@ std::vector<Word> parseCodeText(std::string_view text);
 // The value of one token's text (leading white space, sign, digits).
 Word tokenValue(std::string_view token);
 
+// The code text of a code vector, as compiled programs carry it: the count
+// N, then N + 1 (the token the loader ignores), then the words, each token
+// followed by one space.
+std::string formatCodeText(const std::vector<Word>& code);
+
 }  // namespace lousa

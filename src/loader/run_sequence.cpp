@@ -53,4 +53,18 @@ int runnerMain(const std::string& path, const std::string& runnerPathForDirector
     return 0;
 }
 
+int runnerMainWithCode(std::vector<Word> code, const std::string& runnerDirectory) {
+    std::unique_ptr<Console> console = makeProcessConsole();
+    finalMessage.clear();
+    int result = 0;
+    try {
+        result = runCode(std::move(code), runnerDirectory, console.get());
+    } catch (...) {
+        // As for a loaded program: anything but a run-time error ends silently.
+    }
+    console->finish();
+    if (result > 0) console->writeFinalMessage(finalMessage);
+    return 0;
+}
+
 }  // namespace lousa

@@ -25,4 +25,9 @@ int runCode(std::vector<Word> code, const std::string& runnerDirectory, Console*
 // console restored, error text written. Returns the exit status.
 int runnerMain(const std::string& path, const std::string& runnerPathForDirectory);
 
+// The same life for a code vector that is already loaded (the tool runs
+// listings and code texts this way): process console, run, console
+// restored, error text written. Returns the exit status.
+int runnerMainWithCode(std::vector<Word> code, const std::string& runnerDirectory);
+
 }  // namespace lousa

@@ -1,0 +1,63 @@
+#pragma once
+// What the tool's commands read and write: listings, code texts and packed
+// executables in, files written whole or not at all.
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "vm/word.hpp"
+
+namespace lousa::tool {
+
+// A failure the tool reports as one line and exit status 1.
+class ToolError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A listing that did not assemble: one "file:line: reason" line per error.
+class AssemblyFailed : public std::runtime_error {
+public:
+    explicit AssemblyFailed(std::vector<std::string> lines)
+        : std::runtime_error("assembly failed"), lines(std::move(lines)) {}
+    std::vector<std::string> lines;
+};
+
+enum class InputKind { Listing, CodeText, Packed };
+
+struct ProgramInput {
+    InputKind kind = InputKind::Listing;
+    std::string codeText;  // the code text as the runner would see it
+    std::vector<Word> code;
+    bool streamCutShort = false;  // packed: the stream ended inside a token
+};
+
+std::string readFile(const std::string& path);
+
+// Decides what a file holds: a packed executable (it has the payload
+// marker), a code text (its first token is an integer), or a listing.
+InputKind classify(std::string_view content);
+
+// Reads and decodes a program in any of the three forms. Throws ToolError
+// (unreadable, binary without payload) or AssemblyFailed.
+ProgramInput loadProgram(const std::string& path);
+
+// Assembles a listing, throwing AssemblyFailed with lines naming `path`.
+std::vector<Word> assembleOrThrow(std::string_view listing, const std::string& path);
+
+// Writes bytes to path through a temporary file in the same directory and
+// a rename, so that a failure leaves nothing behind and never a partial
+// file; "-" writes to standard output. mode is applied exactly.
+void writeFileAtomically(const std::string& path, std::string_view bytes, unsigned mode);
+
+// The usual permissions of a new data file (0666 without the umask).
+unsigned defaultFileMode();
+
+// path without its last extension ("dir/prog.lst" -> "dir/prog"), or path
+// itself when the base name has none.
+std::string withoutExtension(const std::string& path);
+std::string baseName(const std::string& path);
+
+}  // namespace lousa::tool
