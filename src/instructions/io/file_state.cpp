@@ -1,14 +1,96 @@
-// Not yet built: every instruction of this family ends the run as an invalid one.
+// File state: opening for appending, closing, and the end-of-file,
+// end-of-line, position and size questions. Each instruction pops the file
+// name as a string and finds the file with the look-up letter "a".
 
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+
+#include "files/file_instruction_support.hpp"
 #include "vm/interpretador.hpp"
+#include "vm/latin1.hpp"
 
 namespace lousa {
 
-void Interpretador::opFileAppend() { invalidInstruction(); }  // FILE_APPEND
-void Interpretador::opFileClose() { invalidInstruction(); }  // FILE_CLOSE
-void Interpretador::opFileEof() { invalidInstruction(); }  // FILE_EOF
-void Interpretador::opFileEoln() { invalidInstruction(); }  // FILE_EOLN
-void Interpretador::opFilePos() { invalidInstruction(); }  // FILE_POS
-void Interpretador::opFileSize() { invalidInstruction(); }  // FILE_SIZE
+namespace {
+
+// A count of records as a word; files beyond 2^31 records saturate.
+Word recordCount(std::int64_t bytes, Word recordSize) {
+    // A record size of 0 or less counts in bytes.
+    const std::int64_t records = bytes < 0 ? 0 : bytes / (recordSize > 0 ? recordSize : 1);
+    return static_cast<Word>(std::min<std::int64_t>(records, std::numeric_limits<Word>::max()));
+}
+
+}  // namespace
+
+void Interpretador::opFileAppend() {  // FILE_APPEND
+    const bool typed = operand(1) != 0;
+    const std::string path = resolveFileName(popString());
+    openAndRegister(*this, path, typed ? "ab" : "a", 'w', typed);
+    pc = wrapAdd(pc, 2);
+}
+
+void Interpretador::opFileClose() {  // FILE_CLOSE
+    const std::string path = resolveFileName(popString());
+    ioErrorNumber = 0;
+    if (FluxoArquivo* stream = openFiles.find(path, 'a')) {
+        // A failure to write out the last bytes is the program's to see.
+        if (!stream->close()) noteStreamError(*this, *stream);
+        openFiles.remove(path);
+    }
+    pc = wrapAdd(pc, 1);
+}
+
+void Interpretador::opFileEof() {  // FILE_EOF
+    const std::string path = resolveFileName(popString());
+    FluxoArquivo* stream = openFiles.find(path, 'a');
+    if (stream == nullptr) raiseRuntimeError(latin1(" => Arquivo fechado no comando EOF!"));
+    const int c = stream->getChar();
+    stream->takeError();
+    ioErrorNumber = 0;
+    if (c == FluxoArquivo::kEnd) {
+        push(1);
+    } else {
+        push(0);
+        stream->ungetChar();
+    }
+    pc = wrapAdd(pc, 1);
+}
+
+void Interpretador::opFileEoln() {  // FILE_EOLN
+    const std::string path = resolveFileName(popString());
+    FluxoArquivo* stream = openFiles.find(path, 'a');
+    if (stream == nullptr) raiseRuntimeError(latin1(" => Arquivo fechado no comando EOF!"));
+    const int c = stream->getChar();
+    stream->takeError();
+    ioErrorNumber = 0;
+    if (c == FluxoArquivo::kEnd) {
+        push(1);
+    } else {
+        push(c == '\n' ? 1 : 0);
+        stream->ungetChar();
+    }
+    pc = wrapAdd(pc, 1);
+}
+
+void Interpretador::opFilePos() {  // FILE_POS
+    const Word recordSize = operand(1);
+    const std::string path = resolveFileName(popString());
+    FluxoArquivo* stream = openFiles.find(path, 'a');
+    if (stream == nullptr) raiseRuntimeError(readingMessage());
+    push(recordCount(stream->position(), recordSize));
+    pc = wrapAdd(pc, 2);
+}
+
+void Interpretador::opFileSize() {  // FILE_SIZE
+    const Word recordSize = operand(1);
+    const std::string path = resolveFileName(popString());
+    FluxoArquivo* stream = openFiles.find(path, 'a');
+    if (stream == nullptr) raiseRuntimeError(readingMessage());
+    const std::int64_t bytes = stream->size();
+    noteStreamError(*this, *stream);
+    push(recordCount(bytes, recordSize));
+    pc = wrapAdd(pc, 2);
+}
 
 }  // namespace lousa

@@ -1,0 +1,333 @@
+#include "files/file_stream.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace lousa {
+
+namespace {
+
+// One slot per open stream. Far more than the descriptors a process gets by
+// default; when it is full, opening fails as "too many open files".
+constexpr int kRegistrySize = 4096;
+std::atomic<FluxoArquivo*> registry[kRegistrySize]{};
+
+int claimSlot(FluxoArquivo* stream) {
+    for (int i = 0; i < kRegistrySize; ++i) {
+        FluxoArquivo* expected = nullptr;
+        if (registry[i].compare_exchange_strong(expected, stream, std::memory_order_release)) return i;
+    }
+    return -1;
+}
+
+}  // namespace
+
+void flushAllFileStreams() noexcept {
+    for (auto& slot : registry) {
+        if (const FluxoArquivo* stream = slot.load(std::memory_order_acquire)) stream->flushFromSignal();
+    }
+}
+
+bool FluxoArquivo::parseMode(std::string_view mode, Modo& out) {
+    if (mode.empty()) return false;
+    Modo m;
+    switch (mode[0]) {
+        case 'r':
+            m.read = true;
+            break;
+        case 'w':
+            m.write = m.create = m.truncate = true;
+            break;
+        case 'a':
+            m.write = m.create = m.append = true;
+            break;
+        default:
+            return false;
+    }
+    bool kindGiven = false;
+    for (const char c : mode.substr(1)) {
+        switch (c) {
+            case '+':
+                m.read = m.write = true;
+                break;
+            case 'b':
+            case 't':
+                if (!kindGiven) m.text = c == 't';
+                kindGiven = true;
+                break;
+            default:
+                return false;
+        }
+    }
+    out = m;
+    return true;
+}
+
+std::unique_ptr<FluxoArquivo> FluxoArquivo::open(const std::string& path, std::string_view mode, int& error) {
+    Modo m;
+    if (!parseMode(mode, m)) {
+        error = EINVAL;
+        return nullptr;
+    }
+    int flags = O_CLOEXEC | (m.read && m.write ? O_RDWR : m.write ? O_WRONLY : O_RDONLY);
+    if (m.create) flags |= O_CREAT;
+    if (m.truncate) flags |= O_TRUNC;
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        error = errno;
+        return nullptr;
+    }
+    // A directory opened read-only would succeed here; a file is expected.
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        error = EISDIR;
+        return nullptr;
+    }
+    std::unique_ptr<FluxoArquivo> stream(new FluxoArquivo(fd, m));
+    if (m.append) {
+        const off_t end = lseek(fd, 0, SEEK_END);
+        stream->bufferStart_.store(end < 0 ? 0 : end, std::memory_order_relaxed);
+    }
+    stream->registrySlot_ = claimSlot(stream.get());
+    if (stream->registrySlot_ < 0) {
+        error = EMFILE;
+        return nullptr;  // the destructor closes the descriptor
+    }
+    error = 0;
+    return stream;
+}
+
+FluxoArquivo::FluxoArquivo(int fd, const Modo& modo)
+    : fd_(fd), readable_(modo.read), writable_(modo.write), append_(modo.append), text_(modo.text) {}
+
+FluxoArquivo::~FluxoArquivo() { close(); }
+
+bool FluxoArquivo::close() {
+    const int fd = fd_.load(std::memory_order_relaxed);
+    if (fd < 0) {
+        if (registrySlot_ >= 0) registry[registrySlot_].store(nullptr, std::memory_order_release);
+        registrySlot_ = -1;
+        return true;
+    }
+    // Flushed before leaving the registry: a signal arriving meanwhile still
+    // finds the bytes and writes them to the same place.
+    bool ok = flush();
+    if (registrySlot_ >= 0) registry[registrySlot_].store(nullptr, std::memory_order_release);
+    registrySlot_ = -1;
+    fd_.store(-1, std::memory_order_relaxed);
+    if (::close(fd) != 0 && errno != EINTR) {
+        fail(errno);
+        ok = false;
+    }
+    state_.store(State::Reading, std::memory_order_relaxed);
+    index_ = length_ = 0;
+    return ok;
+}
+
+void FluxoArquivo::flushFromSignal() const noexcept {
+    if (state_.load(std::memory_order_acquire) != State::Writing) return;
+    const std::size_t count = pending_.load(std::memory_order_acquire);
+    const std::int64_t start = bufferStart_.load(std::memory_order_acquire);
+    const int fd = fd_.load(std::memory_order_relaxed);
+    if (count == 0 || fd < 0) return;
+    const int savedErrno = errno;
+    if (lseek(fd, static_cast<off_t>(start), SEEK_SET) >= 0) {
+        std::size_t done = 0;
+        while (done < count) {
+            const ssize_t n = ::write(fd, buffer_ + done, count - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+    }
+    errno = savedErrno;
+}
+
+bool FluxoArquivo::flushPending() {
+    const std::size_t count = pending_.load(std::memory_order_relaxed);
+    if (count == 0) return true;
+    const int fd = fd_.load(std::memory_order_relaxed);
+    const std::int64_t start = bufferStart_.load(std::memory_order_relaxed);
+    std::size_t done = 0;
+    bool ok = true;
+    while (done < count) {
+        const ssize_t n = ::pwrite(fd, buffer_ + done, count - done, static_cast<off_t>(start) + static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            fail(n < 0 ? errno : EIO);
+            ok = false;
+            break;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    // The count is emptied before the start moves, so a signal in between
+    // sees nothing to write rather than old bytes at a new place. Bytes that
+    // could not be written are dropped (the error is reported), as C streams
+    // do, so that one full disk does not fail every later write again.
+    pending_.store(0, std::memory_order_release);
+    bufferStart_.store(start + static_cast<std::int64_t>(count), std::memory_order_release);
+    return ok;
+}
+
+bool FluxoArquivo::flush() {
+    if (state_.load(std::memory_order_relaxed) != State::Writing) return true;
+    return flushPending();
+}
+
+bool FluxoArquivo::refill() {
+    const std::int64_t at = bufferStart_.load(std::memory_order_relaxed) + static_cast<std::int64_t>(index_);
+    const int fd = fd_.load(std::memory_order_relaxed);
+    ssize_t n;
+    do {
+        n = ::pread(fd, buffer_, kBufferSize, static_cast<off_t>(at));
+    } while (n < 0 && errno == EINTR);
+    bufferStart_.store(at, std::memory_order_relaxed);
+    index_ = 0;
+    if (n < 0) {
+        fail(errno);
+        length_ = 0;
+        return false;
+    }
+    length_ = static_cast<std::size_t>(n);
+    return length_ > 0;
+}
+
+int FluxoArquivo::getCharSlow() {
+    if (!isOpen() || !readable_) {
+        fail(EBADF);
+        lastStart_ = -1;
+        return kEnd;
+    }
+    if (state_.load(std::memory_order_relaxed) == State::Writing) {
+        flushPending();
+        state_.store(State::Reading, std::memory_order_release);
+        index_ = length_ = 0;
+    }
+    if (index_ >= length_ && !refill()) {
+        lastStart_ = -1;
+        return kEnd;
+    }
+    auto b = static_cast<unsigned char>(buffer_[index_]);
+    const std::int64_t start = bufferStart_.load(std::memory_order_relaxed) + static_cast<std::int64_t>(index_);
+    std::size_t width = 1;
+    if (text_) {
+        if (b == 26) {  // Ctrl+Z ends a text file; the position stays at it
+            lastStart_ = -1;
+            return kEnd;
+        }
+        if (b == '\r') {
+            if (index_ + 1 >= length_) refill();  // brings the carriage return to the front
+            if (index_ + 1 < length_ && buffer_[index_ + 1] == '\n') {
+                b = '\n';
+                width = 2;
+            }
+        }
+    }
+    index_ += width;
+    lastStart_ = start;
+    if (b == '\n') afterLineFeed_ = start + static_cast<std::int64_t>(width);
+    return b;
+}
+
+void FluxoArquivo::ungetChar() {
+    if (lastStart_ < 0) return;
+    const std::int64_t to = lastStart_;
+    seek(to);
+}
+
+bool FluxoArquivo::startWriting() {
+    if (!isOpen() || !writable_) {
+        fail(EBADF);
+        return false;
+    }
+    std::int64_t at = position();
+    if (append_) {
+        const off_t end = lseek(fd_.load(std::memory_order_relaxed), 0, SEEK_END);
+        if (end >= 0) at = end;
+    }
+    // pending_ is 0 while reading: the start may move before the state says
+    // that bytes are waiting.
+    bufferStart_.store(at, std::memory_order_release);
+    index_ = length_ = 0;
+    state_.store(State::Writing, std::memory_order_release);
+    lastStart_ = -1;
+    return true;
+}
+
+bool FluxoArquivo::putChar(unsigned char c) {
+    if (state_.load(std::memory_order_relaxed) != State::Writing && !startWriting()) return false;
+    if (text_ && c == '\n') {
+        if (!putChar('\r')) return false;
+    }
+    std::size_t count = pending_.load(std::memory_order_relaxed);
+    if (count == kBufferSize) {
+        flushPending();
+        count = 0;
+    }
+    buffer_[count] = static_cast<char>(c);
+    pending_.store(count + 1, std::memory_order_release);
+    return true;
+}
+
+bool FluxoArquivo::putText(std::string_view text) {
+    for (const char c : text) {
+        if (!putChar(static_cast<unsigned char>(c))) return false;
+    }
+    return true;
+}
+
+std::int64_t FluxoArquivo::position() const {
+    const std::int64_t start = bufferStart_.load(std::memory_order_relaxed);
+    if (state_.load(std::memory_order_relaxed) == State::Writing)
+        return start + static_cast<std::int64_t>(pending_.load(std::memory_order_relaxed));
+    return start + static_cast<std::int64_t>(index_);
+}
+
+bool FluxoArquivo::seek(std::int64_t to) {
+    lastStart_ = -1;
+    if (to < 0) {
+        fail(EINVAL);
+        return false;
+    }
+    if (!isOpen()) {
+        fail(EBADF);
+        return false;
+    }
+    bool ok = true;
+    if (state_.load(std::memory_order_relaxed) == State::Writing) {
+        ok = flushPending();
+        state_.store(State::Reading, std::memory_order_release);
+        index_ = length_ = 0;
+    }
+    const std::int64_t start = bufferStart_.load(std::memory_order_relaxed);
+    if (to >= start && to <= start + static_cast<std::int64_t>(length_)) {
+        index_ = static_cast<std::size_t>(to - start);
+    } else {
+        bufferStart_.store(to, std::memory_order_relaxed);
+        index_ = length_ = 0;
+    }
+    return ok;
+}
+
+std::int64_t FluxoArquivo::size() {
+    if (!isOpen()) {
+        fail(EBADF);
+        return -1;
+    }
+    flush();
+    struct stat st {};
+    if (fstat(fd_.load(std::memory_order_relaxed), &st) != 0) {
+        fail(errno);
+        return -1;
+    }
+    return st.st_size;
+}
+
+}  // namespace lousa

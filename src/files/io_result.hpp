@@ -1,0 +1,14 @@
+#pragma once
+// The I/O result a program sees (CRT sub-function 6) for the machine's I/O
+// error number (Interpretador::ioErrorNumber, an errno value set by the file
+// instructions).
+
+namespace lousa {
+
+// 0 when there was no error; 2 for a file or path that does not exist;
+// 4 for too many open files; 5 for access denied (permissions, a read-only
+// file system, a directory where a file was expected); any other failure
+// reports its own error number. A failure never maps to 0.
+int ioResult(int ioErrorNumber);
+
+}  // namespace lousa
