@@ -1,0 +1,223 @@
+// The lousa executable as users run it: exit statuses, messages, the files
+// it writes (or leaves alone), and packed programs run by their path.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string readAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+const std::string kInvalid = " => Erro de execu\xE7\xE3o na linha 0...\nInstru\xE7\xE3o inv\xE1lida";
+
+class ToolCli : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("lousa-cli-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    fs::path write(const std::string& name, const std::string& bytes) {
+        const fs::path p = dir_ / name;
+        std::ofstream(p, std::ios::binary) << bytes;
+        return p;
+    }
+
+    // Runs a shell command line in the test directory with no input.
+    Outcome shell(const std::string& commandLine) {
+        const std::string command = "cd '" + dir_.string() + "' && (" + commandLine + ") </dev/null >'" +
+                                    (dir_ / ".out").string() + "' 2>'" + (dir_ / ".err").string() + "'";
+        const int raw = std::system(command.c_str());
+        Outcome o;
+        o.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+        o.out = readAll(dir_ / ".out");
+        o.err = readAll(dir_ / ".err");
+        fs::remove(dir_ / ".out");
+        fs::remove(dir_ / ".err");
+        return o;
+    }
+    Outcome lousa(const std::string& arguments) { return shell(std::string("'") + LOUSA_TOOL_PATH + "' " + arguments); }
+
+    // The names in the test directory, to check that a failure left nothing.
+    std::vector<std::string> entries() const {
+        std::vector<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir_)) names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    fs::path dir_;
+};
+
+bool oneLine(const std::string& text) {
+    return !text.empty() && text.back() == '\n' && text.find('\n') == text.size() - 1;
+}
+
+TEST_F(ToolCli, UsageErrorsAreOneLineAndStatusTwo) {
+    for (const char* args : {"", "frobnicate x", "asm", "asm a.lst b.lst", "asm --bogus a.lst", "pack a.lst -o",
+                             "trace a.lst --limit x", "trace a.lst --limit 0", "run a.lst --name x"}) {
+        const Outcome o = lousa(args);
+        EXPECT_EQ(o.status, 2) << args;
+        EXPECT_TRUE(oneLine(o.err)) << args << ": " << o.err;
+        EXPECT_EQ(o.out, "") << args;
+    }
+    EXPECT_NE(lousa("frobnicate x").err.find("unknown command 'frobnicate'"), std::string::npos);
+}
+
+TEST_F(ToolCli, HelpForTheToolAndEveryCommand) {
+    const Outcome top = lousa("--help");
+    EXPECT_EQ(top.status, 0);
+    for (const char* command : {"asm", "dis", "pack", "run", "trace", "extract"}) {
+        EXPECT_NE(top.out.find(std::string("  ") + command + " "), std::string::npos) << command;
+        const Outcome o = lousa(std::string(command) + " --help");
+        EXPECT_EQ(o.status, 0) << command;
+        EXPECT_EQ(o.out.rfind(std::string("usage: lousa ") + command, 0), 0U) << command;
+    }
+}
+
+TEST_F(ToolCli, AsmWritesBesideTheListingOrWhereTold) {
+    write("prog.lst", "PUSH 'A'\nHALT\n");
+    EXPECT_EQ(lousa("asm prog.lst").status, 0);
+    EXPECT_EQ(readAll(dir_ / "prog.code"), "3 4 58 65 43 ");
+    const Outcome toStdout = lousa("asm prog.lst -o -");
+    EXPECT_EQ(toStdout.status, 0);
+    EXPECT_EQ(toStdout.out, "3 4 58 65 43 ");
+    EXPECT_EQ(lousa("asm prog.lst -o other.txt").status, 0);
+    EXPECT_EQ(readAll(dir_ / "other.txt"), "3 4 58 65 43 ");
+    // Never over the input itself.
+    write("x.code", "HALT\n");
+    EXPECT_EQ(lousa("asm x.code").status, 1);
+    EXPECT_EQ(readAll(dir_ / "x.code"), "HALT\n");
+}
+
+TEST_F(ToolCli, FailuresNameTheReasonAndWriteNothing) {
+    write("bad.lst", "HALT\nFOO 1\n");
+    write("good.lst", "HALT\n");
+    write("stub3", "image\x1A\x1A\x1Arest");
+    write("stubend", "image\x1A");
+    const std::vector<std::string> before = entries();
+
+    Outcome o = lousa("asm bad.lst");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "bad.lst:2: unknown mnemonic FOO\n");
+    o = lousa("pack bad.lst");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "bad.lst:2: unknown mnemonic FOO\n");
+    o = lousa("pack good.lst --stub stub3");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(oneLine(o.err)) << o.err;
+    EXPECT_NE(o.err.find("three consecutive 0x1A"), std::string::npos);
+    o = lousa("pack good.lst --stub stubend");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("ends with 0x1A"), std::string::npos);
+    o = lousa("pack good.lst --stub absent");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(oneLine(o.err)) << o.err;
+    o = lousa("pack good.lst --name " + std::string(255, 'n'));
+    EXPECT_EQ(o.status, 1);
+    o = lousa("asm missing.lst");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, "lousa: cannot open missing.lst: No such file or directory\n");
+    o = lousa("extract good.lst");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("not a packed executable"), std::string::npos);
+    o = lousa("asm good.lst -o no/such/dir/out.code");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_TRUE(oneLine(o.err)) << o.err;
+    // Nothing new: no output, no temporary file left behind.
+    EXPECT_EQ(entries(), before);
+}
+
+TEST_F(ToolCli, PackedProgramsRunByTheirPath) {
+    write("halt.lst", "HALT\n");
+    write("bad.lst", ".word 4\n");
+    ASSERT_EQ(lousa("pack halt.lst").status, 0);
+    ASSERT_EQ(lousa("pack bad.lst -o sub.exe --name 'ação.pas'").status, 0);
+
+    struct stat info {};
+    ASSERT_EQ(stat((dir_ / "halt").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 07777, 0755U);
+
+    // The runner, the container's name field and the stream, in that order.
+    const std::string runner = readAll(LOUSA_RUNNER_PATH);
+    const std::string packed = readAll(dir_ / "halt");
+    ASSERT_GT(packed.size(), runner.size());
+    EXPECT_EQ(packed.substr(0, runner.size()), runner);
+    EXPECT_EQ(packed.substr(runner.size(), 13), std::string("\x1A\x1A\x1A\x09halt.pas\0", 13));
+    EXPECT_EQ(readAll(dir_ / "sub.exe").substr(runner.size() + 3, 1), "\x0B");  // "ação.pas" is 10 bytes in UTF-8
+
+    fs::create_directories(dir_ / "elsewhere");
+    Outcome o = shell("cd elsewhere && ../halt | cat");
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out, "");
+    o = shell("cd elsewhere && \"$PWD/../sub.exe\"");
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out, kInvalid);
+}
+
+TEST_F(ToolCli, RunTakesEveryFormAndExtractGivesTheCodeText) {
+    write("bad.lst", "LINE 0\n.word 4\n");
+    ASSERT_EQ(lousa("asm bad.lst").status, 0);
+    ASSERT_EQ(lousa("pack bad.lst").status, 0);
+    for (const char* file : {"bad.lst", "bad.code", "bad"}) {
+        const Outcome o = lousa(std::string("run ") + file);
+        EXPECT_EQ(o.status, 0) << file;
+        EXPECT_EQ(o.out, kInvalid) << file;
+    }
+    const Outcome extracted = lousa("extract bad");
+    EXPECT_EQ(extracted.status, 0);
+    EXPECT_EQ(extracted.out, readAll(dir_ / "bad.code"));
+
+    // A code text is packed as it stands, whatever its spacing.
+    write("odd.code", "2 99 62  4 ");
+    ASSERT_EQ(lousa("pack odd.code -o odd").status, 0);
+    EXPECT_EQ(lousa("extract odd").out, "2 99 62  4 ");
+    ASSERT_EQ(lousa("extract odd -o odd.out").status, 0);
+    EXPECT_EQ(readAll(dir_ / "odd.out"), "2 99 62  4 ");
+    // The packed listing and the packed code disassemble alike.
+    EXPECT_EQ(lousa("dis bad").out.substr(lousa("dis bad").out.find('\n')),
+              lousa("dis bad.lst").out.substr(lousa("dis bad.lst").out.find('\n')));
+}
+
+TEST_F(ToolCli, TraceShowsEachInstructionBeforeItRuns) {
+    write("t.lst", "ENTER_JUMP 0 10 go\ngo: LINE 7\nPUSH 5\nSCOPE_ENTER \"AB\"\n.word 4\n");
+    Outcome o = lousa("trace t.lst");
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out, " => Erro de execu\xE7\xE3o na linha 7...\nInstru\xE7\xE3o inv\xE1lida");
+    EXPECT_EQ(o.err,
+              "     0  ENTER_JUMP 0 10 4  sp=0\n"
+              "     4  LINE 7  sp=16\n"
+              "     6  PUSH 5  sp=16\n"
+              "     8  SCOPE_ENTER \"AB\"  sp=17\n"
+              "    12  .word 4  sp=17\n");
+
+    write("loop.lst", "a: JUMP a\n");
+    o = lousa("trace loop.lst --limit 3");
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.err, "     0  JUMP 0  sp=0\n     0  JUMP 0  sp=0\n     0  JUMP 0  sp=0\ntrace: stopped after 3 instructions\n");
+}
+
+}  // namespace
