@@ -186,11 +186,11 @@ std::optional<double> InputReader::scanReal() {
         c = peek();
     }
     const bool negative = !text.empty() && text[0] == '-';
+    // Inside "inf", "infinity" and "nan" glibc consumes the byte that breaks
+    // the word as well.
     auto expectWord = [&](std::string_view word) {
-        for (const char expected : word) {
-            if (lowerAscii(peek()) != expected) return false;
-            get();
-        }
+        for (const char expected : word)
+            if (lowerAscii(get()) != expected) return false;
         return true;
     };
     if (lowerAscii(c) == 'i') {
