@@ -16,6 +16,9 @@ public:
     // Addresses below this live in the contiguous region (raised to hold a
     // larger code vector whole).
     static constexpr UWord kDenseLimit = UWord{1} << 22;
+    // At most this many words are held sparsely; one more throws
+    // std::bad_alloc, which ends the run as exhausted memory does.
+    static constexpr std::size_t kSparseLimit = std::size_t{1} << 22;
 
     [[nodiscard]] Word read(UWord index) const {
         if (index < dense_.size()) [[likely]]

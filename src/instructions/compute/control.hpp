@@ -32,6 +32,10 @@ inline void Interpretador::opJumpFalse() {
 }
 
 inline void Interpretador::opCall() {
+    // Compiled routines check the memory limit when they enter their frame,
+    // but CALL itself pushes three words: recursion without frame entry
+    // would otherwise grow the stack until the process runs out of memory.
+    ensureStackRoom(3);
     const Word levels = operand(1);
     const Word displacement = operand(2);
     push(frameOf(levels));
