@@ -18,6 +18,10 @@ constexpr unsigned kLiteralBits = 9;
 constexpr unsigned kMatchBits = 17;
 constexpr std::size_t kMinMatch = 2;  // two literals cost 18 bits, a match 17
 constexpr std::size_t kMaxMatch = 15;
+// Candidates examined per position. Code text rarely has long chains; the
+// bound keeps input made of two or three distinct bytes from taking
+// seconds per megabyte, at the price of sometimes missing the longest match.
+constexpr std::size_t kMaxCandidates = 256;
 
 class BitWriter {
 public:
@@ -67,7 +71,9 @@ public:
         Match best;
         if (i + kMinMatch > text_.size()) return best;
         const std::size_t windowStart = i > kWindowSize ? i - kWindowSize : 0;
-        for (std::size_t j = head_[hashAt(i)]; j != kNone && j >= windowStart; j = previous_[j]) {
+        std::size_t candidates = 0;
+        for (std::size_t j = head_[hashAt(i)]; j != kNone && j >= windowStart && candidates < kMaxCandidates;
+             j = previous_[j], ++candidates) {
             const std::size_t limit = std::min({kMaxMatch, i - j, text_.size() - i});
             std::size_t length = 0;
             while (length < limit && text_[j + length] == text_[i + length]) ++length;
