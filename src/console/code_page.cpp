@@ -39,9 +39,23 @@ constexpr std::array<std::uint8_t, 128> kLatin1Reverse = makeLatin1Reverse();
 
 constexpr char32_t kReplacement = 0xFFFD;
 
+// The symbols of the control bytes 0-31 on a PC text screen.
+constexpr std::array<char16_t, 32> kControlGlyphs = {
+    0x0020, 0x263A, 0x263B, 0x2665, 0x2666, 0x2663, 0x2660, 0x2022,  // 00
+    0x25D8, 0x25CB, 0x25D9, 0x2642, 0x2640, 0x266A, 0x266B, 0x263C,  // 08
+    0x25BA, 0x25C4, 0x2195, 0x203C, 0x00B6, 0x00A7, 0x25AC, 0x21A8,  // 10
+    0x2191, 0x2193, 0x2192, 0x2190, 0x221F, 0x2194, 0x25B2, 0x25BC,  // 18
+};
+
 }  // namespace
 
 char32_t unicodeFromCp850(std::uint8_t byte) { return byte < 0x80 ? char32_t{byte} : char32_t{kUpperHalf[byte - 0x80]}; }
+
+char32_t glyphOfCp850(std::uint8_t byte) {
+    if (byte < 0x20) return kControlGlyphs[byte];
+    if (byte == 0x7F) return 0x2302;  // the house symbol
+    return unicodeFromCp850(byte);
+}
 
 std::uint8_t cp850FromUnicode(char32_t codePoint) {
     if (codePoint < 0x80) return static_cast<std::uint8_t>(codePoint);

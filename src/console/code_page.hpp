@@ -16,6 +16,12 @@ namespace lousa {
 // The Unicode code point that code page 850 shows for a byte.
 char32_t unicodeFromCp850(std::uint8_t byte);
 
+// What a console cell holding the byte shows: the page's character, and for
+// the control bytes 1-31 and 127 the symbols a PC console draws for them
+// (0 shows as a blank). A terminal must never receive a cell's byte as a
+// control character.
+char32_t glyphOfCp850(std::uint8_t byte);
+
 // The code page 850 byte for a code point; '?' when the page lacks it.
 std::uint8_t cp850FromUnicode(char32_t codePoint);
 

@@ -96,7 +96,7 @@ KeyEvent keyEventFromByte(std::uint8_t byte) {
     KeyEvent event;
     event.character = byte;
     if (byte == 13 || byte == 10) {
-        event.virtualKey = vk::kReturn;
+        event.virtualKey = vk::kEnter;
         event.character = 13;
     } else if (byte == 8 || byte == 127) {
         event.virtualKey = vk::kBack;
@@ -420,6 +420,34 @@ void KeyDecoder::clear() {
     altPrefix_ = false;
     utf8_.reset();
     resetSequence();
+}
+
+std::optional<KeyEvent> DecodedKeySource::nextKey() {
+    for (;;) {
+        if (decoder_.hasEvent()) return decoder_.popEvent();
+        if (decoder_.waitingForMore()) {
+            const int byte = reader_.nextKeyByteWithin(kEscapeWaitMs);
+            if (byte < 0) {
+                decoder_.timeout();  // nothing more came (or input ended): resolve what is held
+            } else {
+                decoder_.push(static_cast<std::uint8_t>(byte));
+            }
+            continue;
+        }
+        const int byte = reader_.nextKeyByte();
+        if (byte == InputReader::kEnd) return std::nullopt;
+        decoder_.push(static_cast<std::uint8_t>(byte));
+    }
+}
+
+bool DecodedKeySource::keyWaiting() {
+    while (!decoder_.hasEvent() && reader_.keyByteReady()) {
+        const int byte = reader_.nextKeyByte();
+        if (byte == InputReader::kEnd) break;
+        decoder_.push(static_cast<std::uint8_t>(byte));
+    }
+    // A held ESC or sequence becomes a key as soon as the short wait is over.
+    return decoder_.hasEvent() || decoder_.waitingForMore();
 }
 
 }  // namespace lousa

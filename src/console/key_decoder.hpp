@@ -20,37 +20,17 @@
 #include <string_view>
 
 #include "console/code_page.hpp"
+#include "console/input_reader.hpp"
+#include "console/key_event.hpp"
 
 namespace lousa {
 
-// TEMPORARY local form of the console's key event, until its header lands.
-struct KeyEvent {
-    std::uint16_t virtualKey = 0;
-    std::uint8_t character = 0;
-    bool shift = false;
-    bool ctrl = false;
-    bool alt = false;
-};
 
-// Virtual-key codes the decoder produces besides letters and digits.
+// Virtual-key codes the decoder produces besides those of key_event.hpp.
 namespace vk {
 inline constexpr std::uint16_t kBack = 8;
-inline constexpr std::uint16_t kTab = 9;
 inline constexpr std::uint16_t kClear = 12;  // keypad 5 without Num Lock
-inline constexpr std::uint16_t kReturn = 13;
-inline constexpr std::uint16_t kEscape = 27;
 inline constexpr std::uint16_t kSpace = 32;
-inline constexpr std::uint16_t kPageUp = 33;
-inline constexpr std::uint16_t kPageDown = 34;
-inline constexpr std::uint16_t kEnd = 35;
-inline constexpr std::uint16_t kHome = 36;
-inline constexpr std::uint16_t kLeft = 37;
-inline constexpr std::uint16_t kUp = 38;
-inline constexpr std::uint16_t kRight = 39;
-inline constexpr std::uint16_t kDown = 40;
-inline constexpr std::uint16_t kInsert = 45;
-inline constexpr std::uint16_t kDelete = 46;
-inline constexpr std::uint16_t kF1 = 112;  // F1..F12 are 112..123
 }  // namespace vk
 
 class KeyDecoder {
@@ -111,6 +91,24 @@ private:
 
     Utf8Decoder utf8_;
     std::deque<KeyEvent> events_;
+};
+
+// Key presses decoded from the key bytes of the input reader, whether they
+// come from a terminal or from a pipe. A held ESC or an unfinished sequence is
+// resolved when no byte follows within kEscapeWaitMs, or at once at the end
+// of input.
+class DecodedKeySource : public KeySource {
+public:
+    static constexpr int kEscapeWaitMs = 40;
+
+    DecodedKeySource(InputReader& reader, bool utf8Input) : reader_(reader), decoder_(utf8Input) {}
+    std::optional<KeyEvent> nextKey() override;
+    // True when a key is decoded or decodable from bytes already readable.
+    bool keyWaiting() override;
+
+private:
+    InputReader& reader_;
+    KeyDecoder decoder_;
 };
 
 // The key event of one character byte (code page 850) typed without Alt:

@@ -1,0 +1,340 @@
+#include "console/terminal_backend.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <langinfo.h>
+#include <locale.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include "console/code_page.hpp"
+#include "console/key_decoder.hpp"
+#include "console/line_editor.hpp"
+#include "console/terminal_console.hpp"
+#include "vm/latin1.hpp"
+
+namespace lousa {
+
+namespace {
+
+void appendNumber(std::string& out, int value) { out += std::to_string(value); }
+
+// The SGR colour parameters of an attribute other than the start-up one.
+void appendColours(std::string& out, std::uint8_t attribute) {
+    const int foreground = attribute & 0x0F;
+    const int background = (attribute >> 4) & 0x0F;
+    // DOS colour order (blue first) against ANSI order (red first): swap bits 0 and 2.
+    auto ansi = [](int colour) { return ((colour & 1) << 2) | (colour & 2) | ((colour & 4) >> 2); };
+    out += "\x1b[0;";
+    appendNumber(out, (foreground < 8 ? 30 : 90) + ansi(foreground & 7));
+    out += ';';
+    appendNumber(out, (background < 8 ? 40 : 100) + ansi(background & 7));
+    out += 'm';
+}
+
+}  // namespace
+
+TerminalBackend::TerminalBackend(int fd, std::unique_ptr<TerminalSession> session, Charset charset)
+    : fd_(fd), session_(std::move(session)), charset_(charset) {
+    if (session_) terminal_ = session_->size().value_or(TerminalSize{});
+    for (int byte = 0; byte < 256; ++byte) {
+        const auto b = static_cast<std::uint8_t>(byte);
+        std::string& glyph = glyphs_[byte];
+        if (charset_ == Charset::kUtf8) {
+            appendUtf8(glyph, glyphOfCp850(b));
+            continue;
+        }
+        char shown = static_cast<char>(b);
+        if (b == 0) {
+            shown = ' ';
+        } else if (b < 0x20 || b == 0x7F || (charset_ == Charset::kEightBitBytes && b >= 0x80 && b < 0xA0)) {
+            shown = '?';
+        }
+        glyph.push_back(shown);
+    }
+}
+
+TerminalBackend::TerminalBackend(std::string& sink, Charset charset, TerminalSize terminalSize)
+    : TerminalBackend(-1, nullptr, charset) {
+    sink_ = &sink;
+    terminal_ = terminalSize;
+}
+
+TerminalBackend::~TerminalBackend() {
+    if (finished_) return;
+    // The console normally finishes the backend; without it, still leave the terminal usable.
+    finished_ = true;
+    if (attribute_ != kUnknownAttribute && attribute_ != kDefaultAttribute) out_ += "\x1b[0m";
+    if (cursorVisible_ != true) out_ += "\x1b[?25h";
+    attribute_ = kDefaultAttribute;
+    cursorVisible_ = true;
+    writeOut();
+    if (session_) session_->end();
+}
+
+TerminalBackend::Charset TerminalBackend::charsetForLocale() {
+    if (localeIsUtf8()) return Charset::kUtf8;
+    Charset charset = Charset::kEightBitBytes;
+    const locale_t locale = ::newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));
+    if (locale != static_cast<locale_t>(nullptr)) {
+        const char* codeset = ::nl_langinfo_l(CODESET, locale);
+        if (codeset != nullptr && (std::strstr(codeset, "850") != nullptr || std::strstr(codeset, "437") != nullptr))
+            charset = Charset::kPcBytes;
+        ::freelocale(locale);
+    }
+    return charset;
+}
+
+void TerminalBackend::attach(const ScreenModel& screen, std::optional<CursorPosition> terminalCursor) {
+    screen_ = &screen;
+    columns_ = screen.columns();
+    rows_ = screen.rows();
+    const auto cells = static_cast<std::size_t>(columns_) * static_cast<std::size_t>(rows_);
+    drawn_.assign(cells, Cell{});
+    known_.assign(cells, 0);
+    dirty_.assign(static_cast<std::size_t>(rows_) + 1, DirtyColumns{});
+    anyDirty_ = false;
+    cursorKnown_ = terminalCursor.has_value();
+    if (terminalCursor) {
+        cursorColumn_ = terminalCursor->column;
+        cursorRow_ = terminalCursor->row;
+    }
+}
+
+void TerminalBackend::markDirty(int row, int firstColumn, int lastColumn) {
+    if (screen_ == nullptr || row < 1 || row > rows_) return;
+    firstColumn = std::max(firstColumn, 1);
+    lastColumn = std::min(lastColumn, columns_);
+    if (firstColumn > lastColumn) return;
+    DirtyColumns& dirty = dirty_[static_cast<std::size_t>(row)];
+    if (dirty.first == 0) {
+        dirty = DirtyColumns{firstColumn, lastColumn};
+    } else {
+        dirty.first = std::min(dirty.first, firstColumn);
+        dirty.last = std::max(dirty.last, lastColumn);
+    }
+    anyDirty_ = true;
+}
+
+void TerminalBackend::cellsChanged(int row, int firstColumn, int lastColumn) { markDirty(row, firstColumn, lastColumn); }
+
+void TerminalBackend::scrolling(const ScreenRect& region, int lines) {
+    if (screen_ == nullptr || finished_) return;
+    drawDirty();  // the terminal must show the contents that are about to move
+    const bool wholeScreen = region == ScreenRect{1, 1, columns_, rows_};
+    const bool terminalMatches = terminal_.columns == columns_ && terminal_.rows == rows_;
+    if (lines > 0 && lines < rows_ && wholeScreen && terminalMatches) {
+        // The terminal scrolls itself, and what leaves the top goes to its scrollback.
+        setAttribute(kDefaultAttribute);  // the lines coming in are blank in the default colours
+        moveTo(1, rows_);
+        out_.append(static_cast<std::size_t>(lines), '\n');
+        cursorKnown_ = false;
+        const std::size_t moved = static_cast<std::size_t>(lines) * static_cast<std::size_t>(columns_);
+        std::copy(drawn_.begin() + static_cast<std::ptrdiff_t>(moved), drawn_.end(), drawn_.begin());
+        std::copy(known_.begin() + static_cast<std::ptrdiff_t>(moved), known_.end(), known_.begin());
+        std::fill(drawn_.end() - static_cast<std::ptrdiff_t>(moved), drawn_.end(), Cell{' ', kDefaultAttribute});
+        std::fill(known_.end() - static_cast<std::ptrdiff_t>(moved), known_.end(), std::uint8_t{1});
+        return;
+    }
+    // A window smaller than the screen (or a terminal that changed size) is
+    // redrawn from the model once the rows have moved.
+    for (int row = region.top; row <= region.bottom; ++row) markDirty(row, region.left, region.right);
+}
+
+void TerminalBackend::bell() {
+    if (screen_ == nullptr || finished_) return;
+    drawDirty();
+    out_ += '\a';
+}
+
+void TerminalBackend::drawDirty() {
+    if (!anyDirty_) return;
+    anyDirty_ = false;
+    for (int row = 1; row <= rows_; ++row) {
+        DirtyColumns& dirty = dirty_[static_cast<std::size_t>(row)];
+        if (dirty.first == 0) continue;
+        drawRow(row, dirty.first, dirty.last);
+        dirty = DirtyColumns{};
+    }
+}
+
+void TerminalBackend::drawRow(int row, int firstColumn, int lastColumn) {
+    if (row > terminal_.rows) return;  // the terminal has become smaller than the screen
+    lastColumn = std::min(lastColumn, terminal_.columns);
+    for (int column = firstColumn; column <= lastColumn; ++column) {
+        const Cell& cell = screen_->cellAt(column, row);
+        const std::size_t i = index(column, row);
+        if (known_[i] != 0 && drawn_[i] == cell) continue;
+        moveTo(column, row);
+        setAttribute(cell.attribute);
+        out_ += glyphs_[cell.character];
+        drawn_[i] = cell;
+        known_[i] = 1;
+        // In the last column terminals wait to wrap, each in its own way.
+        if (column >= terminal_.columns) {
+            cursorKnown_ = false;
+        } else {
+            cursorColumn_ = column + 1;
+        }
+    }
+}
+
+void TerminalBackend::moveTo(int column, int row) {
+    if (cursorKnown_ && cursorColumn_ == column && cursorRow_ == row) return;
+    out_ += "\x1b[";
+    appendNumber(out_, row);
+    out_ += ';';
+    appendNumber(out_, column);
+    out_ += 'H';
+    cursorKnown_ = true;
+    cursorColumn_ = column;
+    cursorRow_ = row;
+}
+
+void TerminalBackend::setAttribute(std::uint8_t attribute) {
+    if (attribute_ == attribute) return;
+    if (attribute == kDefaultAttribute) {
+        out_ += "\x1b[0m";
+    } else {
+        appendColours(out_, attribute);
+    }
+    attribute_ = attribute;
+}
+
+void TerminalBackend::syncCursor() {
+    const int column = screen_->cursorColumn();
+    const int row = screen_->cursorRow();
+    if (column <= terminal_.columns && row <= terminal_.rows) moveTo(column, row);
+    const bool visible = screen_->cursorVisible();
+    if (cursorVisible_ != visible) {
+        out_ += visible ? "\x1b[?25h" : "\x1b[?25l";
+        cursorVisible_ = visible;
+    }
+}
+
+void TerminalBackend::redrawEverythingDrawn() {
+    for (int row = 1; row <= rows_; ++row) {
+        for (int column = 1; column <= columns_; ++column) {
+            std::uint8_t& known = known_[index(column, row)];
+            if (known == 0) continue;
+            known = 0;
+            markDirty(row, column, column);
+        }
+    }
+}
+
+void TerminalBackend::resynchronize(bool sizeChanged) {
+    if (sizeChanged && session_) terminal_ = session_->size().value_or(terminal_);
+    // After a stop or a resize nothing about the terminal's state can be assumed.
+    attribute_ = kUnknownAttribute;
+    cursorKnown_ = false;
+    cursorVisible_ = std::nullopt;
+    redrawEverythingDrawn();
+}
+
+void TerminalBackend::present() {
+    if (screen_ == nullptr || finished_) return;
+    if (session_) {
+        const bool resized = TerminalSession::takeResized();
+        const bool continued = TerminalSession::takeContinued();
+        if (resized || continued) resynchronize(resized);
+    }
+    drawDirty();
+    syncCursor();
+    writeOut();
+}
+
+void TerminalBackend::writeOut() {
+    if (out_.empty()) return;
+    if (sink_ != nullptr) {
+        sink_->append(out_);
+        out_.clear();
+        return;
+    }
+    // Tell the restore what may need undoing before the bytes can do it.
+    const bool coloured = attribute_ != kUnknownAttribute && attribute_ != kDefaultAttribute;
+    const bool hidden = cursorVisible_ == false;
+    if (coloured || out_.find("\x1b[0;") != std::string::npos) TerminalSession::noteColoursChanged(true);
+    if (hidden) TerminalSession::noteCursorHidden(true);
+    const char* data = out_.data();
+    std::size_t left = out_.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd_, data, left);
+        if (n >= 0) {
+            data += n;
+            left -= static_cast<std::size_t>(n);
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            pollfd p{fd_, POLLOUT, 0};
+            ::poll(&p, 1, -1);
+        } else if (errno != EINTR) {
+            break;  // the terminal is gone
+        }
+    }
+    out_.clear();
+    TerminalSession::noteColoursChanged(coloured);
+    TerminalSession::noteCursorHidden(hidden);
+}
+
+void TerminalBackend::finish() {
+    if (finished_) return;
+    present();
+    finished_ = true;
+    if (attribute_ != kUnknownAttribute && attribute_ != kDefaultAttribute) out_ += "\x1b[0m";
+    if (cursorVisible_ != true) out_ += "\x1b[?25h";
+    attribute_ = kDefaultAttribute;
+    cursorVisible_ = true;
+    writeOut();
+    if (session_) session_->end();
+}
+
+void TerminalBackend::writeFinalMessage(std::string_view latin1Text) {
+    const std::string text = charset_ == Charset::kUtf8 ? utf8FromLatin1(latin1Text) : std::string(latin1Text);
+    out_ += text;
+    writeOut();
+}
+
+namespace {
+
+// How long the start-up cursor query waits for the terminal's answer.
+constexpr int kCursorQueryTimeoutMs = 300;
+
+}  // namespace
+
+std::unique_ptr<Console> makeTerminalConsole(int inputFd, int outputFd) {
+    auto session = std::make_unique<TerminalSession>(inputFd, outputFd);
+    if (!session->outputIsTerminal()) return nullptr;
+    TerminalSession& sessionRef = *session;
+    const bool inputIsTerminal = session->inputIsTerminal();
+    if (inputIsTerminal) session->enterProgramMode();
+
+    const TerminalSize size = session->size().value_or(TerminalSize{});
+    std::string typedAhead;
+    std::optional<CursorPosition> cursor = session->queryCursor(kCursorQueryTimeoutMs, typedAhead);
+    if (cursor) {
+        cursor->column = std::min(cursor->column, size.columns);
+        cursor->row = std::min(cursor->row, size.rows);
+    }
+
+    const TerminalBackend::Charset charset = TerminalBackend::charsetForLocale();
+    auto backend = std::make_unique<TerminalBackend>(outputFd, std::move(session), charset);
+    TerminalBackend& backendRef = *backend;
+    std::unique_ptr<ByteSource> input;
+    if (inputIsTerminal) {
+        input = std::make_unique<TerminalByteSource>(inputFd, sessionRef, std::move(typedAhead));
+    } else {
+        input = std::make_unique<FdByteSource>(inputFd);
+    }
+    auto console = std::make_unique<Console>(std::move(backend), std::move(input), size.columns, size.rows);
+    backendRef.attach(console->screen(), cursor);
+    // Without an answer the cursor is taken to be at column 1 of the bottom row.
+    const CursorPosition start = cursor.value_or(CursorPosition{1, size.rows});
+    console->screen().placeCursor(start.column, start.row);
+    // Typed UTF-8 becomes code page 850; piped bytes are taken as they are.
+    const bool utf8Keys = inputIsTerminal && charset == TerminalBackend::Charset::kUtf8;
+    console->setKeySource(std::make_unique<DecodedKeySource>(console->input(), utf8Keys));
+    if (inputIsTerminal) console->setLineSource(std::make_unique<LineEditor>(*console));
+    return console;
+}
+
+}  // namespace lousa
