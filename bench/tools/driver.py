@@ -19,6 +19,7 @@ import math
 import os
 import platform
 import re
+import resource
 import shutil
 import statistics
 import subprocess
@@ -55,11 +56,15 @@ ERROR_PREFIX = " => Erro de execu\xe7\xe3o na linha ".encode("latin-1")
 @dataclass
 class Outcome:
     seconds: list[float] = field(default_factory=list)
+    cpu_seconds: list[float] = field(default_factory=list)
     peak_kb: list[int] = field(default_factory=list)
     problem: str = ""  # why this system has no valid number for the program
 
     def median(self) -> float | None:
         return statistics.median(self.seconds) if self.seconds and not self.problem else None
+
+    def cpu_median(self) -> float | None:
+        return statistics.median(self.cpu_seconds) if self.cpu_seconds and not self.problem else None
 
     def memory_mb(self) -> float | None:
         return max(self.peak_kb) / 1024 if self.peak_kb and not self.problem else None
@@ -173,18 +178,27 @@ def command_for(system: str, name: str, size: int, work: Path) -> tuple[list[str
     return [str(work / "fpc" / name), str(size)], work / "fpc"
 
 
-def timed_run(command: list[str], cwd: Path, timeout: float) -> tuple[float, int, int, bytes]:
-    """Wall time (monotonic clock around the whole child), peak resident set
-    in KB as GNU time reports it (%M), exit status, standard output."""
+def children_cpu() -> float:
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return usage.ru_utime + usage.ru_stime
+
+
+def timed_run(command: list[str], cwd: Path, timeout: float) -> tuple[float, float, int, int, bytes]:
+    """Wall time (monotonic clock around the whole child), processor time
+    (user + system of the waited-for children, which on a shared machine
+    moves less than wall time), peak resident set in KB as GNU time reports
+    it (%M), exit status, standard output."""
     memory_file = cwd / ".peak"
+    cpu_before = children_cpu()
     start = time.perf_counter()
     code, out, _ = run_command([GNU_TIME, "-f", "%M", "-o", str(memory_file)] + command, cwd, timeout)
     seconds = time.perf_counter() - start
+    cpu = children_cpu() - cpu_before
     try:
         peak = int(memory_file.read_text().strip().splitlines()[-1])
     except (OSError, ValueError, IndexError):
         peak = 0
-    return seconds, peak, code, out
+    return seconds, cpu, peak, code, out
 
 
 def describe_failure(out: bytes, code: int) -> str:
@@ -230,13 +244,15 @@ def measure(work: Path, programs, systems, problems, runs: int, quick: bool, tim
                     continue
                 command, cwd = command_for(system, name, size, work)
                 cwd.mkdir(parents=True, exist_ok=True)
-                seconds, peak, code, out = timed_run(command, cwd, timeout)
-                log(f"  run {run + 1}/{runs} {name:8} {system:7} {seconds:8.3f} s {peak / 1024:8.1f} MB")
+                seconds, cpu, peak, code, out = timed_run(command, cwd, timeout)
+                log(f"  run {run + 1}/{runs} {name:8} {system:7} {seconds:8.3f} s wall {cpu:8.3f} s cpu "
+                    f"{peak / 1024:8.1f} MB")
                 if code != 0 or (ERROR_PREFIX in out):
                     outcome.problem = describe_failure(out, code)
                     continue
                 outputs[system] = out
                 outcome.seconds.append(seconds)
+                outcome.cpu_seconds.append(cpu)
                 outcome.peak_kb.append(peak)
             # The checksum: what the peers agree on (they are checked against each other too).
             if name not in reference:
@@ -354,7 +370,7 @@ def machine_description() -> list[str]:
 
 def report(programs, systems, results, reference, counts, startup, micro, runs, quick) -> tuple[str, list[str]]:
     lines = []
-    header = ["program", "instructions"] + [f"{TITLES[s]} s" for s in systems] + [
+    header = ["program", "instructions", "Lousa M instr/s"] + [f"{TITLES[s]} s" for s in systems] + [
         "Lousa/Lua", "CPython/Lousa", "Lousa/FPC"] + [f"{TITLES[s]} MB" for s in systems]
     lines.append("| " + " | ".join(header) + " |")
     lines.append("|" + "---|" * len(header))
@@ -362,8 +378,9 @@ def report(programs, systems, results, reference, counts, startup, micro, runs, 
     targets = []
     for name, _, _, core in programs:
         lousa = results[(name, "lousa")].median()
-        row = [name + ("" if core else " *"), fmt(counts.get(name, (None, ""))[0] and counts[name][0] / 1e6, 1) + " M"
-               if counts.get(name, (None, ""))[0] else "n/a"]
+        count = counts.get(name, (None, ""))[0]
+        row = [name + ("" if core else " *"), f"{count / 1e6:.1f} M" if count else "n/a",
+               fmt(count / lousa / 1e6, 0) if count and lousa else "n/a"]
         row += [fmt(results[(name, s)].median(), 3) for s in systems]
         lua_ratio = ratio(lousa, results[(name, "lua")].median())
         python_speedup = ratio(results[(name, "python")].median(), lousa)
@@ -381,6 +398,18 @@ def report(programs, systems, results, reference, counts, startup, micro, runs, 
     for name, system, problem in problems:
         invalid = counts.get(name, (None, ""))[1] if system == "lousa" else ""
         lines.append(f"- {name} on {TITLES[system]}: {problem}" + (f" ({invalid})" if invalid else ""))
+    lines.append("")
+    lines.append("Processor time (user + system) of the same runs, medians in seconds, and its ratios:")
+    lines.append("")
+    header = ["program"] + [f"{TITLES[s]} cpu s" for s in systems] + ["Lousa/Lua", "CPython/Lousa", "Lousa/FPC"]
+    lines.append("| " + " | ".join(header) + " |")
+    lines.append("|" + "---|" * len(header))
+    for name, _, _, core in programs:
+        cpu = {s: results[(name, s)].cpu_median() for s in systems}
+        row = [name + ("" if core else " *")] + [fmt(cpu[s], 3) for s in systems]
+        row += [fmt(ratio(cpu["lousa"], cpu["lua"])), fmt(ratio(cpu["python"], cpu["lousa"])),
+                fmt(ratio(cpu["lousa"], cpu["fpc"]))]
+        lines.append("| " + " | ".join(row) + " |")
     lines.append("")
     # Targets, each judged only on measured numbers.
     core = [name for name, _, _, is_core in programs if is_core]

@@ -8,7 +8,7 @@ for _ = 1, 3 do
   end
   local p = head
   while p do
-    total = (total + p.value) % 1000003
+    total = (total * 31 + p.value) % 1000003
     p = p.next
   end
   -- Release node by node, as the Pascal program disposes them.

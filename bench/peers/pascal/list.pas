@@ -27,7 +27,7 @@ begin
     p := head;
     while p <> nil do
     begin
-      total := (total + p^.value) mod 1000003;
+      total := (total * 31 + p^.value) mod 1000003;
       p := p^.next;
     end;
     p := head;

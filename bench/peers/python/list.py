@@ -19,7 +19,7 @@ def main():
             head = Node(i, head)
         p = head
         while p is not None:
-            total = (total + p.value) % 1000003
+            total = (total * 31 + p.value) % 1000003
             p = p.next
         # Release node by node, as the Pascal program disposes them.
         p = head
