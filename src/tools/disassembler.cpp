@@ -173,6 +173,8 @@ private:
             } else {
                 for (std::size_t k = 0; k < count; ++k) appendOperand(text, std::to_string(ops[k]));
             }
+        } else if (info.operands == "*") {
+            for (std::size_t k = 0; k < count; ++k) appendOperand(text, std::to_string(ops[k]));
         } else {
             for (std::size_t k = 0; k < count; ++k) appendOperand(text, operandText(item, k, comment));
         }

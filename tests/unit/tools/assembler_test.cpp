@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <random>
 
 #include "tools/assembler.hpp"
 
@@ -117,6 +119,26 @@ TEST(Assembler, LiteralTextRoundTripsEveryByte) {
         EXPECT_EQ(code[static_cast<std::size_t>(4 + 255 - b)], static_cast<signed char>(b)) << b;
     EXPECT_EQ(code[260], 0);
     EXPECT_EQ(code[262], '\'');
+}
+
+TEST(Assembler, GarbageIsRefusedLineByLineWithoutHarm) {
+    std::mt19937 random(99);
+    const std::string alphabet = "PUSH_JUMP:;'\"\\x0123456789-. \t\n\r" "\xC3\xA9" "abc";
+    for (int round = 0; round < 500; ++round) {
+        std::string text(random() % 200, ' ');
+        for (char& c : text) c = alphabet[random() % alphabet.size()];
+        const AsmResult r = assemble(text);
+        const std::size_t lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
+        for (const AsmError& e : r.errors) {
+            EXPECT_GE(e.line, 1U);
+            EXPECT_LE(e.line, lines);
+            EXPECT_FALSE(e.message.empty());
+        }
+        EXPECT_LE(r.errors.size(), 20U);
+        if (!r.ok()) {
+            EXPECT_TRUE(r.code.empty());
+        }
+    }
 }
 
 }  // namespace
