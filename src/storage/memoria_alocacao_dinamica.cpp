@@ -1,58 +1,136 @@
 #include "storage/memoria_alocacao_dinamica.hpp"
 
+#include <algorithm>
+
 namespace lousa {
 
 Word MemoriaAlocacaoDinamica::allocate(Word n) {
-    if (n < 0) n = 0;
-    BlocoMemoria block;
-    block.first = nextIndex_;
-    block.last = static_cast<Word>(std::int64_t{nextIndex_} + n - 1);
-    block.words.assign(static_cast<std::size_t>(n), 0);
-    nextIndex_ = block.last + 1;
-    const Word pointer = -block.first;
-    blocks_.emplace(block.first, std::move(block));
-    return pointer;
+    const std::int64_t size = n < 0 ? 0 : n;
+    const std::int64_t first = nextIndex_;
+    const std::int64_t last = first + size - 1;
+    if (first > INT32_MAX || last > INT32_MAX) return 0;
+    extents_.push_back(BlocoMemoria{static_cast<Word>(first), static_cast<Word>(last)});
+    recent_ = extents_.size() - 1;
+    nextIndex_ = last + 1;
+    return static_cast<Word>(-first);
 }
 
 void MemoriaAlocacaoDinamica::release(Word pointer) {
     const std::int64_t first = -std::int64_t{pointer};
-    const auto it = blocks_.find(static_cast<Word>(first));
-    if (first < 2 || first > INT32_MAX || it == blocks_.end()) return;
-    blocks_.erase(it);
-}
-
-const MemoriaAlocacaoDinamica::BlocoMemoria* MemoriaAlocacaoDinamica::blockAt(Word index) const {
-    auto it = blocks_.upper_bound(index);
-    while (it != blocks_.begin()) {
-        --it;
-        if (it->second.last >= index) return &it->second;
-        if (it->second.words.empty()) continue;  // empty blocks share their first index
-        return nullptr;
+    if (first < 2 || first > INT32_MAX) return;
+    auto it = std::lower_bound(extents_.begin(), extents_.end(), static_cast<Word>(first),
+                               [](const BlocoMemoria& block, Word key) { return block.first < key; });
+    // Empty blocks share their first index with the block allocated after
+    // them; the earliest live one is the one released.
+    for (; it != extents_.end() && it->first == first; ++it) {
+        if (it->last == kDead) continue;
+        const Word last = it->last;
+        it->last = kDead;
+        ++deadExtents_;
+        if (last >= it->first) wipe(it->first, last);
+        if (deadExtents_ > 1024 && deadExtents_ * 2 > extents_.size()) compact();
+        return;
     }
-    return nullptr;
 }
 
-MemoriaAlocacaoDinamica::BlocoMemoria* MemoriaAlocacaoDinamica::blockAt(Word index) {
-    return const_cast<BlocoMemoria*>(static_cast<const MemoriaAlocacaoDinamica*>(this)->blockAt(index));
+bool MemoriaAlocacaoDinamica::isLive(Word index) const {
+    if (recent_ < extents_.size()) {
+        const BlocoMemoria& block = extents_[recent_];
+        if (block.first <= index && index <= block.last) return true;
+    }
+    // The block that can hold the index is the last one starting at or before
+    // it; of blocks sharing a first index only the last can have words.
+    auto it = std::upper_bound(extents_.begin(), extents_.end(), index,
+                               [](Word key, const BlocoMemoria& block) { return key < block.first; });
+    if (it == extents_.begin()) return false;
+    --it;
+    if (it->last < index) return false;  // also true of a dead block
+    recent_ = static_cast<std::size_t>(it - extents_.begin());
+    return true;
 }
 
-Word MemoriaAlocacaoDinamica::read(Word address) const {
-    const std::int64_t index = -std::int64_t{address};
-    if (index < 2 || index > INT32_MAX) return 0;
-    const BlocoMemoria* block = blockAt(static_cast<Word>(index));
-    return block ? block->words[static_cast<std::size_t>(index - block->first)] : 0;
+void MemoriaAlocacaoDinamica::writeFresh(Word index, Word value) {
+    // A zero needs no page: a word without one reads 0 anyway.
+    if (value == 0 || !isLive(index)) return;
+    Page& page = makePage(static_cast<UWord>(index));
+    page.words[static_cast<UWord>(index) & (kPageWords - 1)] = value;
+    ++page.nonZero;
 }
 
-void MemoriaAlocacaoDinamica::write(Word address, Word value) {
-    const std::int64_t index = -std::int64_t{address};
-    if (index < 2 || index > INT32_MAX) return;
-    BlocoMemoria* block = blockAt(static_cast<Word>(index));
-    if (block) block->words[static_cast<std::size_t>(index - block->first)] = value;
+MemoriaAlocacaoDinamica::Page& MemoriaAlocacaoDinamica::makePage(UWord index) {
+    auto& table = directory_[index >> (kPageBits + kTableBits)];
+    if (!table) {
+        table = std::make_unique<PageTable>();
+        ++tables_;
+    }
+    auto& page = table->pages[(index >> kPageBits) & ((UWord{1} << kTableBits) - 1)];
+    if (!page) {
+        page = std::make_unique<Page>();
+        ++table->used;
+        ++pages_;
+    }
+    return *page;
+}
+
+// Zeroes the words first..last of a released block and frees every page and
+// table left without a non-zero word. Only pages that exist are visited, so a
+// huge block that was barely written is cheap to release.
+void MemoriaAlocacaoDinamica::wipe(Word first, Word last) {
+    const auto lo = static_cast<UWord>(first);
+    const auto hi = static_cast<UWord>(last);
+    constexpr int kTableShift = kPageBits + kTableBits;
+    for (UWord t = lo >> kTableShift; t <= hi >> kTableShift; ++t) {
+        auto& table = directory_[t];
+        if (!table) continue;
+        const UWord tableLo = t << kTableShift;
+        const UWord pageFrom = lo > tableLo ? (lo >> kPageBits) & ((UWord{1} << kTableBits) - 1) : 0;
+        const UWord pageTo =
+            (hi >> kTableShift) > t ? (UWord{1} << kTableBits) - 1 : (hi >> kPageBits) & ((UWord{1} << kTableBits) - 1);
+        for (UWord p = pageFrom; p <= pageTo; ++p) {
+            auto& page = table->pages[p];
+            if (!page) continue;
+            const UWord pageLo = tableLo | (p << kPageBits);
+            const UWord from = std::max(lo, pageLo) - pageLo;
+            const UWord to = std::min<UWord>(hi, pageLo + (kPageWords - 1)) - pageLo;
+            for (UWord i = from; i <= to; ++i) {
+                if (page->words[i] != 0) {
+                    page->words[i] = 0;
+                    --page->nonZero;
+                }
+            }
+            if (page->nonZero == 0) {
+                page.reset();
+                --table->used;
+                --pages_;
+            }
+        }
+        if (table->used == 0) {
+            table.reset();
+            --tables_;
+        }
+    }
+}
+
+void MemoriaAlocacaoDinamica::compact() {
+    std::erase_if(extents_, [](const BlocoMemoria& block) { return block.last == kDead; });
+    deadExtents_ = 0;
+    recent_ = extents_.empty() ? 0 : extents_.size() - 1;
+    if (extents_.capacity() > 2 * extents_.size() + 1024) extents_.shrink_to_fit();
 }
 
 void MemoriaAlocacaoDinamica::clear() {
-    blocks_.clear();
+    for (auto& table : directory_) table.reset();
+    pages_ = 0;
+    tables_ = 0;
+    extents_.clear();
+    extents_.shrink_to_fit();
+    deadExtents_ = 0;
+    recent_ = 0;
     nextIndex_ = 2;
+}
+
+std::size_t MemoriaAlocacaoDinamica::footprint() const {
+    return pages_ * sizeof(Page) + tables_ * sizeof(PageTable) + extents_.capacity() * sizeof(BlocoMemoria);
 }
 
 }  // namespace lousa

@@ -1,9 +1,19 @@
 #pragma once
 // The heap of dynamic variables, addressed by negative words: word i of the
-// block whose pointer is p lives at p - i. Blocks are handed out by a bump
-// allocator from index 2 and never reused.
+// block whose pointer is p lives at p - i, that is at heap index -p + i.
+// Blocks are handed out by a bump allocator from index 2 and never reused.
+//
+// Storage follows the words that are live and hold something, not the words
+// ever allocated: the index space is covered by 4 KiB pages reached through a
+// two-level table, a page comes into being on the first non-zero write into
+// it, and it is freed when a release leaves no non-zero word on it. A word
+// that was never written, and every word of a released block, reads 0. Beside
+// the pages the heap keeps one small extent record per block, in allocation
+// order (which is also index order), to tell live words from dead ones.
 
-#include <map>
+#include <array>
+#include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "vm/word.hpp"
@@ -12,33 +22,93 @@ namespace lousa {
 
 class MemoriaAlocacaoDinamica {
 public:
+    // The extent of one block: indices first..last (last = first - 1 for a
+    // block of no words). Released blocks are marked dead until compaction.
     struct BlocoMemoria {
         Word first = 0;
         Word last = -1;
-        std::vector<Word> words;
     };
+
+    static constexpr int kPageBits = 10;
+    static constexpr Word kPageWords = Word{1} << kPageBits;
+    static constexpr int kTableBits = 10;  // pages per second-level table
+    static constexpr std::size_t kDirectorySize = std::size_t{1} << (31 - kPageBits - kTableBits);
 
     MemoriaAlocacaoDinamica() = default;
     ~MemoriaAlocacaoDinamica() { clear(); }
     MemoriaAlocacaoDinamica(const MemoriaAlocacaoDinamica&) = delete;
     MemoriaAlocacaoDinamica& operator=(const MemoriaAlocacaoDinamica&) = delete;
 
+    // A new block of n words (n <= 0 gives a block of no words) and its
+    // pointer, or 0 when the block would reach past index 2^31 - 1: the
+    // index space is spent and the caller reports it.
     Word allocate(Word n);
+    // Frees the live block whose first index is -pointer (the earliest one,
+    // when empty blocks share that index); anything else is ignored.
     void release(Word pointer);
-    [[nodiscard]] Word read(Word address) const;
-    void write(Word address, Word value);
+
+    [[nodiscard]] Word read(Word address) const {
+        const std::int64_t index = -std::int64_t{address};
+        if (index < 2 || index > INT32_MAX) return 0;
+        const Page* page = pageOf(static_cast<UWord>(index));
+        return page ? page->words[static_cast<UWord>(index) & (kPageWords - 1)] : 0;
+    }
+    // Stores value at a live word; a write to a word of no live block is lost.
+    void write(Word address, Word value) {
+        const std::int64_t index = -std::int64_t{address};
+        if (index < 2 || index > INT32_MAX) return;
+        Page* page = pageOf(static_cast<UWord>(index));
+        if (page) {
+            Word& word = page->words[static_cast<UWord>(index) & (kPageWords - 1)];
+            // A non-zero word belongs to a live block: released words are zeroed.
+            if (word != 0) {
+                if (value == 0) --page->nonZero;
+                word = value;
+                return;
+            }
+        }
+        writeFresh(static_cast<Word>(index), value);
+    }
 
     void clear();
-    [[nodiscard]] std::size_t liveBlocks() const { return blocks_.size(); }
-    [[nodiscard]] Word nextIndex() const { return nextIndex_; }
+
+    [[nodiscard]] std::size_t liveBlocks() const { return extents_.size() - deadExtents_; }
+    [[nodiscard]] std::int64_t nextIndex() const { return nextIndex_; }
+    [[nodiscard]] std::size_t pageCount() const { return pages_; }
+    // Bytes held for pages, tables and extent records.
+    [[nodiscard]] std::size_t footprint() const;
 
 private:
-    BlocoMemoria* blockAt(Word index);
-    [[nodiscard]] const BlocoMemoria* blockAt(Word index) const;
+    struct Page {
+        std::array<Word, kPageWords> words{};
+        UWord nonZero = 0;
+    };
+    struct PageTable {
+        std::array<std::unique_ptr<Page>, std::size_t{1} << kTableBits> pages;
+        UWord used = 0;
+    };
+    static constexpr Word kDead = INT32_MIN;  // `last` of a released block
 
-    // Live blocks keyed by first index, so each access is one ordered lookup.
-    std::multimap<Word, BlocoMemoria> blocks_;
-    Word nextIndex_ = 2;
+    [[nodiscard]] const Page* pageOf(UWord index) const {
+        const PageTable* table = directory_[index >> (kPageBits + kTableBits)].get();
+        return table ? table->pages[(index >> kPageBits) & ((UWord{1} << kTableBits) - 1)].get() : nullptr;
+    }
+    Page* pageOf(UWord index) {
+        return const_cast<Page*>(static_cast<const MemoriaAlocacaoDinamica*>(this)->pageOf(index));
+    }
+    void writeFresh(Word index, Word value);
+    [[nodiscard]] bool isLive(Word index) const;
+    Page& makePage(UWord index);
+    void wipe(Word first, Word last);
+    void compact();
+
+    std::array<std::unique_ptr<PageTable>, kDirectorySize> directory_{};
+    std::size_t pages_ = 0;
+    std::size_t tables_ = 0;
+    std::vector<BlocoMemoria> extents_;  // every block not yet compacted away, by first index
+    std::size_t deadExtents_ = 0;
+    mutable std::size_t recent_ = 0;  // extent found last, tried first
+    std::int64_t nextIndex_ = 2;
 };
 
 }  // namespace lousa

@@ -1,0 +1,145 @@
+#include <gtest/gtest.h>
+
+#include <bitset>
+#include <random>
+
+#include "storage/lista_conjuntos.hpp"
+
+namespace lousa {
+namespace {
+
+using L = ListaConjuntos::RangeList;
+constexpr Word kMin = INT32_MIN;
+constexpr Word kMax = INT32_MAX;
+
+TEST(SetAlgebra, NormalizeSortsMergesAndDropsEmptyPairs) {
+    EXPECT_EQ(ListaConjuntos::normalize({1, 3, 2, 5}), (L{1, 5}));
+    EXPECT_EQ(ListaConjuntos::normalize({1, 3, 4, 6}), (L{1, 6}));  // touching pairs merge
+    EXPECT_EQ(ListaConjuntos::normalize({1, 3, 5, 6}), (L{1, 3, 5, 6}));
+    EXPECT_EQ(ListaConjuntos::normalize({5, 3}), L{});
+    EXPECT_EQ(ListaConjuntos::normalize({7, 9, 1, 2}), (L{1, 2, 7, 9}));
+    EXPECT_EQ(ListaConjuntos::normalize({1, 10, 3, 4}), (L{1, 10}));
+    EXPECT_EQ(ListaConjuntos::normalize({5, 5, 5, 5, 4, 4, 6, 6}), (L{4, 6}));
+    EXPECT_EQ(ListaConjuntos::normalize({3, 8, 1, 2, 9, 9, 20, 21}), (L{1, 9, 20, 21}));
+    EXPECT_EQ(ListaConjuntos::normalize({}), L{});
+}
+
+TEST(SetAlgebra, ExtremeBoundsNeitherWrapNorMergeFalsely) {
+    EXPECT_EQ(ListaConjuntos::normalize({kMax, kMax, kMin, kMin}), (L{kMin, kMin, kMax, kMax}));
+    EXPECT_EQ(ListaConjuntos::normalize({0, kMax, kMin, -1}), (L{kMin, kMax}));
+    EXPECT_EQ(ListaConjuntos::subtract({kMin, kMax}, {0, 0}), (L{kMin, -1, 1, kMax}));
+    EXPECT_EQ(ListaConjuntos::subtract({kMin, kMax}, {kMin, kMax}), L{});
+    EXPECT_EQ(ListaConjuntos::subtract({kMin, kMax}, {kMin, kMin, kMax, kMax}), (L{kMin + 1, kMax - 1}));
+    EXPECT_EQ(ListaConjuntos::intersect({kMin, 0}, {0, kMax}), (L{0, 0}));
+    EXPECT_EQ(ListaConjuntos::subtractRange(kMin, kMax, kMin + 1, kMax - 1), (L{kMin, kMin, kMax, kMax}));
+}
+
+TEST(SetAlgebra, SubtractRangeCases) {
+    EXPECT_EQ(ListaConjuntos::subtractRange(1, 5, 7, 9), (L{1, 5}));   // no overlap
+    EXPECT_EQ(ListaConjuntos::subtractRange(1, 5, 3, 9), (L{1, 2}));   // right part cut
+    EXPECT_EQ(ListaConjuntos::subtractRange(1, 10, 3, 4), (L{1, 2, 5, 10}));  // a hole
+    EXPECT_EQ(ListaConjuntos::subtractRange(3, 4, 1, 10), L{});         // covered
+    EXPECT_EQ(ListaConjuntos::subtractRange(3, 9, 1, 5), (L{6, 9}));   // left part cut
+}
+
+TEST(SetAlgebra, OperationsOnSmallSets) {
+    EXPECT_EQ(ListaConjuntos::subtract({1, 10}, {3, 4}), (L{1, 2, 5, 10}));
+    EXPECT_EQ(ListaConjuntos::subtract({97, 97}, {97, 97, 101, 101}), L{});
+    EXPECT_EQ(ListaConjuntos::subtract({1, 5}, {0, 10, 20, 30}), L{});
+    EXPECT_EQ(ListaConjuntos::subtract({4, 6, 1, 2}, {}), (L{1, 2, 4, 6}));
+    EXPECT_EQ(ListaConjuntos::subtract({}, {1, 2}), L{});
+    EXPECT_EQ(ListaConjuntos::subtract({1, 20}, {3, 4, 8, 9, 15, 25}), (L{1, 2, 5, 7, 10, 14}));
+    EXPECT_EQ(ListaConjuntos::intersect({1, 5}, {5, 9}), (L{5, 5}));
+    EXPECT_EQ(ListaConjuntos::intersect({1, 4}, {5, 9}), L{});
+    EXPECT_EQ(ListaConjuntos::intersect({1, 10, 20, 30}, {5, 25}), (L{5, 10, 20, 25}));
+    EXPECT_EQ(ListaConjuntos::unite({1, 3}, {4, 6}), (L{1, 6}));
+    EXPECT_EQ(ListaConjuntos::unite({}, {9, 8}), L{});
+    EXPECT_TRUE(ListaConjuntos::equal({3, 1}, {}));
+    EXPECT_TRUE(ListaConjuntos::equal({1, 2, 3, 4}, {1, 4}));
+    EXPECT_FALSE(ListaConjuntos::equal({1, 2}, {1, 3}));
+    EXPECT_TRUE(ListaConjuntos::isSubset({}, {5, 6}));
+    EXPECT_TRUE(ListaConjuntos::isSubset({}, {}));
+    EXPECT_TRUE(ListaConjuntos::isSubset({2, 2}, {1, 3}));
+    EXPECT_FALSE(ListaConjuntos::isSubset({1, 3}, {2, 2}));
+}
+
+// Random lists over a small universe checked element by element against
+// bitsets: every result must hold the right elements and be canonical.
+constexpr int kLow = -12;
+constexpr int kHigh = 12;
+using Bits = std::bitset<kHigh - kLow + 1>;
+
+Bits bitsOf(const L& list) {
+    Bits bits;
+    for (std::size_t i = 0; i + 1 < list.size(); i += 2)
+        for (Word x = list[i]; x <= list[i + 1]; ++x) bits.set(static_cast<std::size_t>(x - kLow));
+    return bits;
+}
+
+bool canonical(const L& list) {
+    if (list.size() % 2 != 0) return false;
+    for (std::size_t i = 0; i < list.size(); i += 2) {
+        if (list[i] > list[i + 1]) return false;
+        if (i > 0 && std::int64_t{list[i - 1]} + 1 >= list[i]) return false;
+    }
+    return true;
+}
+
+TEST(SetAlgebra, AgreesWithBitsetsOnRandomLists) {
+    std::mt19937 random(2024);
+    const auto randomList = [&] {
+        L list;
+        const int pairs = static_cast<int>(random() % 6);
+        for (int i = 0; i < pairs; ++i) {
+            list.push_back(kLow + static_cast<Word>(random() % (kHigh - kLow + 1)));
+            list.push_back(kLow + static_cast<Word>(random() % (kHigh - kLow + 1)));  // may be reversed
+        }
+        return list;
+    };
+    for (int round = 0; round < 5000; ++round) {
+        const L a = randomList();
+        const L b = randomList();
+        const Bits x = bitsOf(a);
+        const Bits y = bitsOf(b);
+        const L n = ListaConjuntos::normalize(a);
+        const L u = ListaConjuntos::unite(a, b);
+        const L i = ListaConjuntos::intersect(a, b);
+        const L d = ListaConjuntos::subtract(a, b);
+        ASSERT_TRUE(canonical(n) && canonical(u) && canonical(i) && canonical(d));
+        ASSERT_EQ(bitsOf(n), x);
+        ASSERT_EQ(bitsOf(u), x | y);
+        ASSERT_EQ(bitsOf(i), x & y);
+        ASSERT_EQ(bitsOf(d), x & ~y);
+        ASSERT_EQ(ListaConjuntos::equal(a, b), x == y);
+        ASSERT_EQ(ListaConjuntos::isSubset(a, b), (x & ~y).none());
+    }
+}
+
+TEST(SetTable, HandsOutIdsFromOneAndStoresCanonicalValues) {
+    ListaConjuntos table;
+    EXPECT_EQ(table.add({1, 2}), 1);
+    EXPECT_EQ(table.add({5, 3}), 2);  // stored unchanged
+    EXPECT_EQ(table.add({7, 7}), 3);
+    EXPECT_EQ(table.get(2), (L{5, 3}));
+    table.replace(2, {4, 6, 1, 3});
+    EXPECT_EQ(table.get(2), (L{1, 6}));
+    EXPECT_EQ(table.get(1), (L{1, 2}));
+    table.reset();
+    EXPECT_EQ(table.size(), 0u);
+    EXPECT_EQ(table.add({}), 1);
+}
+
+TEST(SetTable, IdsItNeverHandedOutReadEmptyAndTakeNoStore) {
+    ListaConjuntos table;
+    table.add({1, 1});
+    for (const Word id : {0, -1, 2, 1000000, kMax, kMin}) {
+        EXPECT_EQ(table.get(id), L{});
+        EXPECT_EQ(table.find(id), nullptr);
+        table.replace(id, {9, 9});
+    }
+    EXPECT_EQ(table.size(), 1u);
+    EXPECT_EQ(table.get(1), (L{1, 1}));
+}
+
+}  // namespace
+}  // namespace lousa

@@ -1,0 +1,239 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "storage/memoria_alocacao_dinamica.hpp"
+
+namespace lousa {
+namespace {
+
+using Heap = MemoriaAlocacaoDinamica;
+
+TEST(Heap, BumpAllocatesFromIndexTwoAndNeverReusesPointers) {
+    Heap heap;
+    EXPECT_EQ(heap.allocate(3), -2);  // indices 2..4
+    EXPECT_EQ(heap.allocate(1), -5);
+    heap.release(-2);
+    EXPECT_EQ(heap.allocate(2), -6);  // not -2
+    EXPECT_EQ(heap.nextIndex(), 8);
+    EXPECT_EQ(heap.liveBlocks(), 2u);
+}
+
+TEST(Heap, WordsOfABlockRunDownwardFromItsPointerAndStartAtZero) {
+    Heap heap;
+    const Word p = heap.allocate(3);
+    const Word q = heap.allocate(2);
+    EXPECT_EQ(heap.read(p - 2), 0);
+    heap.write(p, 10);
+    heap.write(p - 1, 11);
+    heap.write(p - 2, 12);
+    heap.write(q, 20);
+    EXPECT_EQ(heap.read(p), 10);
+    EXPECT_EQ(heap.read(p - 1), 11);
+    EXPECT_EQ(heap.read(p - 2), 12);
+    EXPECT_EQ(heap.read(q), 20);
+    EXPECT_EQ(p - 3, q);  // the next block begins right after
+}
+
+TEST(Heap, ReleaseMatchesOnlyTheFirstIndexOfALiveBlock) {
+    Heap heap;
+    const Word p = heap.allocate(4);
+    heap.write(p - 1, 7);
+    for (const Word other : {0, -1, p - 1, p - 4, p - 100, 5, INT32_MIN, INT32_MAX}) heap.release(other);
+    EXPECT_EQ(heap.liveBlocks(), 1u);
+    EXPECT_EQ(heap.read(p - 1), 7);
+    heap.release(p);
+    heap.release(p);  // the second call does nothing
+    EXPECT_EQ(heap.liveBlocks(), 0u);
+}
+
+TEST(Heap, DeadWordsReadZeroAndSwallowWrites) {
+    Heap heap;
+    const Word p = heap.allocate(2);
+    const Word q = heap.allocate(2);
+    heap.write(p, 5);
+    heap.write(q, 6);
+    heap.release(p);
+    EXPECT_EQ(heap.read(p), 0);
+    heap.write(p, 99);
+    heap.write(p - 1, 98);
+    EXPECT_EQ(heap.read(p), 0);
+    EXPECT_EQ(heap.read(p - 1), 0);
+    EXPECT_EQ(heap.read(q), 6);
+    // Addresses no block ever had: below the first block, past the last, 0 and -1.
+    heap.write(q - 2, 4);
+    heap.write(-1, 4);
+    heap.write(0, 4);
+    EXPECT_EQ(heap.read(q - 2), 0);
+    EXPECT_EQ(heap.read(-1), 0);
+    EXPECT_EQ(heap.read(0), 0);
+    EXPECT_EQ(heap.read(INT32_MIN), 0);
+    EXPECT_EQ(heap.read(5), 0);
+}
+
+TEST(Heap, EmptyBlocksShareTheNextPointerAndAreReleasedFirst) {
+    Heap heap;
+    const Word empty = heap.allocate(0);
+    const Word negative = heap.allocate(-5);  // a negative size is an empty block too
+    const Word real = heap.allocate(2);
+    EXPECT_EQ(empty, -2);
+    EXPECT_EQ(negative, -2);
+    EXPECT_EQ(real, -2);
+    heap.write(real, 3);
+    heap.release(-2);  // the earlier, empty block
+    heap.release(-2);  // the second empty block
+    EXPECT_EQ(heap.liveBlocks(), 1u);
+    EXPECT_EQ(heap.read(real), 3);
+    heap.write(real - 1, 4);
+    EXPECT_EQ(heap.read(real - 1), 4);
+    heap.release(-2);
+    EXPECT_EQ(heap.read(real), 0);
+    EXPECT_EQ(heap.liveBlocks(), 0u);
+}
+
+TEST(Heap, ZeroWrittenOverAValueReadsBackAndTheWordStaysLive) {
+    Heap heap;
+    const Word p = heap.allocate(2);
+    heap.write(p, 8);
+    heap.write(p, 0);
+    EXPECT_EQ(heap.read(p), 0);
+    heap.write(p, 9);
+    EXPECT_EQ(heap.read(p), 9);
+}
+
+TEST(Heap, HugeBlocksCostNothingUntilWritten) {
+    Heap heap;
+    const Word p = heap.allocate(2000000000);
+    EXPECT_EQ(p, -2);
+    EXPECT_EQ(heap.pageCount(), 0u);
+    const Word lastWord = p - 1999999999;
+    heap.write(lastWord, 42);
+    heap.write(p, 41);
+    EXPECT_EQ(heap.read(lastWord), 42);
+    EXPECT_EQ(heap.read(p - 1000000000), 0);
+    EXPECT_EQ(heap.pageCount(), 2u);
+    EXPECT_LT(heap.footprint(), std::size_t{1} << 16);
+    heap.release(p);
+    EXPECT_EQ(heap.pageCount(), 0u);
+    EXPECT_EQ(heap.read(lastWord), 0);
+}
+
+TEST(Heap, TheIndexSpaceEndsAtTwoToThe31MinusOne) {
+    Heap heap;
+    EXPECT_EQ(heap.allocate(INT32_MAX), 0);  // indices 2..2^31: one too many
+    EXPECT_EQ(heap.nextIndex(), 2);
+    const Word p = heap.allocate(INT32_MAX - 1);  // exactly up to 2^31 - 1
+    EXPECT_EQ(p, -2);
+    heap.write(-INT32_MAX, 5);
+    EXPECT_EQ(heap.read(-INT32_MAX), 5);
+    EXPECT_EQ(heap.allocate(1), 0);
+    EXPECT_EQ(heap.allocate(0), 0);
+    EXPECT_EQ(heap.liveBlocks(), 1u);
+}
+
+TEST(Heap, PagesFollowTheLiveWords) {
+    Heap heap;
+    std::vector<Word> pointers;
+    for (int i = 0; i < 100000; ++i) {
+        const Word p = heap.allocate(2);
+        heap.write(p, i + 1);
+        heap.write(p - 1, -i - 1);
+        pointers.push_back(p);
+    }
+    const std::size_t pagesWhenFull = heap.pageCount();
+    EXPECT_LE(pagesWhenFull, 200000u / Heap::kPageWords + 2);
+    // Release every other record: pages still hold live words and stay.
+    for (std::size_t i = 0; i < pointers.size(); i += 2) heap.release(pointers[i]);
+    EXPECT_EQ(heap.pageCount(), pagesWhenFull);
+    for (std::size_t i = 1; i < pointers.size(); i += 2) {
+        ASSERT_EQ(heap.read(pointers[i]), static_cast<Word>(i + 1));
+        ASSERT_EQ(heap.read(pointers[i] - 1), -static_cast<Word>(i + 1));
+        ASSERT_EQ(heap.read(pointers[i - 1]), 0);
+    }
+    for (std::size_t i = 1; i < pointers.size(); i += 2) heap.release(pointers[i]);
+    EXPECT_EQ(heap.pageCount(), 0u);
+    EXPECT_EQ(heap.liveBlocks(), 0u);
+    EXPECT_LT(heap.footprint(), std::size_t{64} << 10);
+}
+
+TEST(Heap, AMillionTwoWordRecordsCostFewBytesEach) {
+    Heap heap;
+    for (int i = 0; i < 1000000; ++i) {
+        const Word p = heap.allocate(2);
+        heap.write(p, i);
+        heap.write(p - 1, p + 2);  // the link to the previous record
+    }
+    // Eight bytes of data per record; the rest is the extent record and slack.
+    EXPECT_LT(heap.footprint(), std::size_t{24} * 1000000);
+}
+
+// The heap as the plain list of blocks it stands for, scanned on every access.
+class ReferenceHeap {
+public:
+    Word allocate(Word n) {
+        if (n < 0) n = 0;
+        blocks_.push_back(Block{next_, next_ + n - 1, std::vector<Word>(static_cast<std::size_t>(n), 0)});
+        const Word p = -next_;
+        next_ += n;
+        return p;
+    }
+    void release(Word p) {
+        for (auto it = blocks_.begin(); it != blocks_.end(); ++it)
+            if (it->first == -static_cast<std::int64_t>(p)) {
+                blocks_.erase(it);
+                return;
+            }
+    }
+    Word* find(Word address) {
+        const std::int64_t index = -std::int64_t{address};
+        for (Block& b : blocks_)
+            if (b.first <= index && index <= b.last) return &b.words[static_cast<std::size_t>(index - b.first)];
+        return nullptr;
+    }
+    [[nodiscard]] Word next() const { return next_; }
+
+private:
+    struct Block {
+        Word first;
+        Word last;
+        std::vector<Word> words;
+    };
+    std::vector<Block> blocks_;
+    Word next_ = 2;
+};
+
+TEST(Heap, AgreesWithThePlainListOfBlocksUnderRandomUse) {
+    std::mt19937 random(12345);
+    Heap heap;
+    ReferenceHeap reference;
+    std::vector<Word> pointers;
+    for (int step = 0; step < 60000; ++step) {
+        const unsigned action = random() % 10;
+        if (action < 2 || pointers.empty()) {
+            const Word n = static_cast<Word>(random() % 2000) - 3;  // some empty, some spanning pages
+            const Word p = heap.allocate(n);
+            ASSERT_EQ(p, reference.allocate(n));
+            pointers.push_back(p);
+        } else if (action < 3) {
+            const Word p = pointers[random() % pointers.size()] - static_cast<Word>(random() % 3 == 0);
+            heap.release(p);
+            reference.release(p);
+        } else {
+            // Any address up to past the last block: live, dead and never allocated.
+            const Word address = -static_cast<Word>(random() % static_cast<unsigned>(reference.next() + 5));
+            if (action < 7) {
+                const Word value = random() % 4 == 0 ? 0 : static_cast<Word>(random());
+                heap.write(address, value);
+                if (Word* w = reference.find(address)) *w = value;
+            } else {
+                const Word* w = reference.find(address);
+                ASSERT_EQ(heap.read(address), w ? *w : 0) << "step " << step << " address " << address;
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace lousa
