@@ -91,7 +91,10 @@ std::unique_ptr<FluxoArquivo> FluxoArquivo::open(const std::string& path, std::s
         return nullptr;
     }
     std::unique_ptr<FluxoArquivo> stream(new FluxoArquivo(fd, m));
-    if (m.append) {
+    // Pipes, terminals and other devices have no positions: they are read
+    // and written in order (a name like /dev/stdout works as a file).
+    stream->sequential_ = lseek(fd, 0, SEEK_CUR) < 0;
+    if (m.append && !stream->sequential_) {
         const off_t end = lseek(fd, 0, SEEK_END);
         stream->bufferStart_.store(end < 0 ? 0 : end, std::memory_order_relaxed);
     }
@@ -138,7 +141,7 @@ void FluxoArquivo::flushFromSignal() const noexcept {
     const int fd = fd_.load(std::memory_order_relaxed);
     if (count == 0 || fd < 0) return;
     const int savedErrno = errno;
-    if (lseek(fd, static_cast<off_t>(start), SEEK_SET) >= 0) {
+    if (sequential_ || lseek(fd, static_cast<off_t>(start), SEEK_SET) >= 0) {
         std::size_t done = 0;
         while (done < count) {
             const ssize_t n = ::write(fd, buffer_ + done, count - done);
@@ -158,7 +161,9 @@ bool FluxoArquivo::flushPending() {
     std::size_t done = 0;
     bool ok = true;
     while (done < count) {
-        const ssize_t n = ::pwrite(fd, buffer_ + done, count - done, static_cast<off_t>(start) + static_cast<off_t>(done));
+        const ssize_t n =
+            sequential_ ? ::write(fd, buffer_ + done, count - done)
+                        : ::pwrite(fd, buffer_ + done, count - done, static_cast<off_t>(start) + static_cast<off_t>(done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             fail(n < 0 ? errno : EIO);
@@ -182,21 +187,31 @@ bool FluxoArquivo::flush() {
 }
 
 bool FluxoArquivo::refill() {
-    const std::int64_t at = bufferStart_.load(std::memory_order_relaxed) + static_cast<std::int64_t>(index_);
+    // The unread bytes move to the front and more are read after them, so a
+    // carriage return at the end of the buffer meets the byte that follows it
+    // even where the file cannot be read again (a pipe).
+    const std::int64_t start = bufferStart_.load(std::memory_order_relaxed);
+    std::size_t keep = 0;
+    if (index_ < length_) {
+        keep = length_ - index_;
+        std::memmove(buffer_, buffer_ + index_, keep);
+    }
+    bufferStart_.store(start + static_cast<std::int64_t>(index_), std::memory_order_relaxed);
+    const std::int64_t at = start + static_cast<std::int64_t>(index_) + static_cast<std::int64_t>(keep);
+    index_ = 0;
+    length_ = keep;
     const int fd = fd_.load(std::memory_order_relaxed);
     ssize_t n;
     do {
-        n = ::pread(fd, buffer_, kBufferSize, static_cast<off_t>(at));
+        n = sequential_ ? ::read(fd, buffer_ + keep, kBufferSize - keep)
+                        : ::pread(fd, buffer_ + keep, kBufferSize - keep, static_cast<off_t>(at));
     } while (n < 0 && errno == EINTR);
-    bufferStart_.store(at, std::memory_order_relaxed);
-    index_ = 0;
     if (n < 0) {
         fail(errno);
-        length_ = 0;
         return false;
     }
-    length_ = static_cast<std::size_t>(n);
-    return length_ > 0;
+    length_ += static_cast<std::size_t>(n);
+    return n > 0;
 }
 
 int FluxoArquivo::getCharSlow() {
@@ -223,7 +238,7 @@ int FluxoArquivo::getCharSlow() {
             return kEnd;
         }
         if (b == '\r') {
-            if (index_ + 1 >= length_) refill();  // brings the carriage return to the front
+            if (index_ + 1 >= length_) refill();  // keeps the carriage return, reads what follows
             if (index_ + 1 < length_ && buffer_[index_ + 1] == '\n') {
                 b = '\n';
                 width = 2;
@@ -248,7 +263,7 @@ bool FluxoArquivo::startWriting() {
         return false;
     }
     std::int64_t at = position();
-    if (append_) {
+    if (append_ && !sequential_) {
         const off_t end = lseek(fd_.load(std::memory_order_relaxed), 0, SEEK_END);
         if (end >= 0) at = end;
     }
@@ -309,6 +324,9 @@ bool FluxoArquivo::seek(std::int64_t to) {
     const std::int64_t start = bufferStart_.load(std::memory_order_relaxed);
     if (to >= start && to <= start + static_cast<std::int64_t>(length_)) {
         index_ = static_cast<std::size_t>(to - start);
+    } else if (sequential_) {
+        fail(ESPIPE);
+        return false;
     } else {
         bufferStart_.store(to, std::memory_order_relaxed);
         index_ = length_ = 0;

@@ -117,6 +117,7 @@ private:
     bool writable_;
     bool append_;
     bool text_;
+    bool sequential_ = false;  // a pipe or device: no positions, read and written in order
     int error_ = 0;
 
     // Reading: buffer_[0, length_) holds the file's bytes from bufferStart_,

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -197,6 +198,29 @@ TEST(FileStreamLargeData, SurvivesManyBufferFills) {
     EXPECT_EQ(chars[10], '\n');
     EXPECT_EQ(chars[chars.size() - 1], '\n');
     EXPECT_EQ(in->position(), 2000 * 12);
+}
+
+TEST(FileStreamPipes, AreReadAndWrittenInOrderWithTextTranslation) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    {
+        auto out = openOk("/dev/fd/" + std::to_string(fds[1]), "wb");
+        out->putText("a\r");
+        out->flush();
+        out->putText("\nb\n");
+    }
+    close(fds[1]);
+    auto in = openOk("/dev/fd/" + std::to_string(fds[0]), "r");
+    close(fds[0]);
+    EXPECT_EQ(in->getChar(), 'a');
+    EXPECT_EQ(in->getChar(), '\n');
+    in->ungetChar();
+    EXPECT_EQ(in->getChar(), '\n') << "put back without positioning the pipe";
+    EXPECT_EQ(in->getChar(), 'b');
+    EXPECT_EQ(in->getChar(), '\n');
+    EXPECT_EQ(in->getChar(), FluxoArquivo::kEnd);
+    EXPECT_FALSE(in->seek(0));
+    EXPECT_EQ(in->takeError(), ESPIPE);
 }
 
 TEST(FileStreamFlush, SignalFlushWritesPendingBytesOnceAndTheStreamGoesOn) {
