@@ -1,23 +1,247 @@
 #pragma once
+// String values: concatenation, substrings, the in-place DELETE and INSERT
+// on string variables, number-to-text (STR) and text-to-number (VAL),
+// assignment, LENGTH, POS, UPCASE and the stack-layout conversions.
+//
+// On the stack a string is a -1 marker with its characters above it, the
+// first character on top; in a variable the characters run from offset 0
+// and a -1 ends a string shorter than the variable's capacity.
 
-// Not yet built: every instruction of this family ends the run as an invalid one.
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cerrno>
+#include <clocale>
+#include <cstdint>
+#include <cstdlib>
+#include <locale.h>
+#include <string>
+#include <string_view>
 
+#include "instructions/compute/arithmetic.hpp"
+#include "instructions/compute/comparisons.hpp"
 #include "vm/interpretador.hpp"
+#include "vm/latin1.hpp"
 
 namespace lousa {
 
-inline void Interpretador::opConcat() { invalidInstruction(); }  // CONCAT
-inline void Interpretador::opStoreStr() { invalidInstruction(); }  // STORE_STR
-inline void Interpretador::opCharToStr() { invalidInstruction(); }  // CHAR_TO_STR
-inline void Interpretador::opCopy() { invalidInstruction(); }  // COPY
-inline void Interpretador::opDelete() { invalidInstruction(); }  // DELETE
-inline void Interpretador::opStrToBlock() { invalidInstruction(); }  // STR_TO_BLOCK
-inline void Interpretador::opInsert() { invalidInstruction(); }  // INSERT
-inline void Interpretador::opStr() { invalidInstruction(); }  // STR
-inline void Interpretador::opStrLength() { invalidInstruction(); }  // STR_LENGTH
-inline void Interpretador::opStrPos() { invalidInstruction(); }  // STR_POS
-inline void Interpretador::opUpcase() { invalidInstruction(); }  // UPCASE
-inline void Interpretador::opVal() { invalidInstruction(); }  // VAL
-inline void Interpretador::opLoadStr() { invalidInstruction(); }  // LOAD_STR
+namespace compute {
+
+// Pushes a text as a string value with every character kept (a byte 0
+// included), cut to the 255 characters a string value holds.
+inline void pushText(Interpretador& m, std::string_view text) {
+    m.push(-1);
+    for (std::size_t i = std::min<std::size_t>(text.size(), 255); i-- > 0;) m.push(static_cast<signed char>(text[i]));
+}
+
+// The capacity operand of a string variable, never below 0.
+inline Word capacityOf(Word n) { return n < 0 ? 0 : n; }
+
+// Upper case of one code-page-850 byte: the accented small letters that have
+// a capital in the code page, and a-z.
+inline unsigned char upperCp850(unsigned char c) {
+    static constexpr std::array<std::pair<unsigned char, unsigned char>, 20> kAccented{{
+        {129, 154}, {130, 144}, {131, 182}, {132, 142}, {133, 183}, {135, 128}, {136, 210},
+        {137, 211}, {139, 216}, {140, 215}, {147, 226}, {148, 153}, {150, 234}, {160, 181},
+        {161, 214}, {162, 224}, {163, 233}, {164, 165}, {198, 199}, {228, 229},
+    }};
+    for (const auto& [lower, upper] : kAccented)
+        if (c == lower) return upper;
+    return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 'a' + 'A') : c;
+}
+
+// The longest prefix of text that reads as a decimal floating-point number
+// (blanks, sign, digits, point and fraction, exponent), as the C library's
+// strtod reads it but without its locale, hexadecimal, infinity and NaN
+// forms. Returns the value and sets end to where the number stops, or to 0
+// when there is none.
+inline double parseNumber(std::string_view text, std::size_t& end) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+    const std::size_t start = i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    const auto digitsFrom = [&](std::size_t k) {
+        while (k < text.size() && text[k] >= '0' && text[k] <= '9') ++k;
+        return k;
+    };
+    std::size_t j = digitsFrom(i);
+    bool digits = j > i;
+    if (j < text.size() && text[j] == '.') {
+        const std::size_t k = digitsFrom(j + 1);
+        digits = digits || k > j + 1;
+        j = k;
+    }
+    if (!digits) {
+        end = 0;
+        return 0.0;
+    }
+    if (j < text.size() && (text[j] == 'e' || text[j] == 'E')) {
+        std::size_t k = j + 1;
+        if (k < text.size() && (text[k] == '+' || text[k] == '-')) ++k;
+        const std::size_t e = digitsFrom(k);
+        if (e > k) j = e;
+    }
+    end = j;
+    // The grammar is checked; strtod only computes the value, in the C locale
+    // so that the decimal point is always '.'.
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    const std::string number(text.substr(start, j - start));
+    const locale_t previous = uselocale(cLocale);
+    const double value = std::strtod(number.c_str(), nullptr);
+    uselocale(previous);
+    return value;
+}
+
+}  // namespace compute
+
+inline void Interpretador::opConcat() {
+    auto [left, right] = popStringOperands(operand(1));
+    left += right;
+    pushString(left);  // cut at a byte 0 and at 255 characters
+    pc = wrapAdd(pc, 2);
+}
+
+inline void Interpretador::opStoreStr() {
+    const Word capacity = compute::capacityOf(operand(1));
+    const compute::StackText text = compute::stackString(*this, sp);
+    const Word address = readWord(text.below);
+    const Word m = std::min(text.length, capacity);
+    for (Word i = 0; i < m; ++i) writeWordAt(address, i, readWord(wrapSub(sp, i)));
+    sp = wrapSub(text.below, 1);
+    if (m < capacity) writeWordAt(address, m, -1);
+    pc = wrapAdd(pc, 2);
+}
+
+inline void Interpretador::opCharToStr() {
+    const Word c = readWord(sp);
+    writeWord(sp, -1);
+    push(c);
+    pc = wrapAdd(pc, 1);
+}
+
+inline void Interpretador::opCopy() {
+    const Word count = pop();
+    const std::int64_t start = std::max<std::int64_t>(std::int64_t{pop()} - 1, 0);
+    const std::string s = popString();
+    std::string_view result;
+    if (count > 0 && static_cast<std::int64_t>(s.size()) >= start)
+        result = std::string_view(s).substr(static_cast<std::size_t>(start), static_cast<std::size_t>(count));
+    compute::pushText(*this, result);
+    pc = wrapAdd(pc, 1);
+}
+
+inline void Interpretador::opDelete() {
+    const Word capacity = compute::capacityOf(operand(1));
+    std::int64_t count = pop();
+    const std::int64_t index = pop();
+    const Word address = pop();
+    std::string s = readStringAt(address, capacity);
+    const auto length = static_cast<std::int64_t>(s.size());
+    if (index >= 1 && count >= 1 && length >= index) {
+        count = std::min(count, length - index + 1);
+        s.erase(static_cast<std::size_t>(index - 1), static_cast<std::size_t>(count));
+        writeStringVar(address, capacity, s);
+    }
+    pc = wrapAdd(pc, 2);
+}
+
+inline void Interpretador::opInsert() {
+    const Word capacity = compute::capacityOf(operand(1));
+    const bool sourceIsChar = operand(2) != 0;
+    const std::int64_t index = pop();
+    const Word address = pop();
+    const std::string source = sourceIsChar ? std::string(1, static_cast<char>(pop() & 0xFF)) : popString();
+    std::string s = readStringAt(address, capacity);
+    if (index < 2)
+        s.insert(0, source);
+    else if (static_cast<std::int64_t>(s.size()) < index)
+        s += source;
+    else
+        s.insert(static_cast<std::size_t>(index - 1), source);
+    writeStringVar(address, capacity, s);  // what passes the capacity is lost
+    pc = wrapAdd(pc, 3);
+}
+
+inline void Interpretador::opStr() {
+    const Word capacity = operand(1);
+    const Word address = pop();
+    const std::string text = decimalText(pop());
+    if (capacity < static_cast<Word>(text.size()))
+        raiseRuntimeError(latin1(" => Cadeia muito pequena para converter de inteiro para string em STR!"));
+    writeStringVar(address, capacity, text);
+    pc = wrapAdd(pc, 2);
+}
+
+inline void Interpretador::opStrToBlock() {
+    const Word n = operand(1);
+    const std::string s = popString();
+    const Word base = sp;
+    for (const char c : s) push(static_cast<signed char>(c));
+    if (static_cast<std::int64_t>(s.size()) < n) push(-1);
+    sp = wrapAdd(base, n);
+    pc = wrapAdd(pc, 2);
+}
+
+inline void Interpretador::opStrLength() {
+    const compute::StackText text = compute::stackString(*this, sp);
+    sp = text.below;
+    push(text.length);
+    pc = wrapAdd(pc, 1);
+}
+
+inline void Interpretador::opStrPos() {
+    const auto [sub, s] = popStringOperands(operand(1));
+    const std::size_t at = s.find(sub);
+    push(at == std::string::npos ? 0 : static_cast<Word>(at) + 1);
+    pc = wrapAdd(pc, 2);
+}
+
+inline void Interpretador::opUpcase() {
+    if (operand(1) != 0) {
+        const std::string s = popString();
+        push(-1);
+        for (std::size_t i = s.size(); i-- > 0;)
+            push(static_cast<signed char>(compute::upperCp850(static_cast<unsigned char>(s[i]))));
+    } else {
+        // A single character goes through the plain a-z rule only.
+        const Word c = readWord(sp);
+        if (c >= 'a' && c <= 'z') writeWord(sp, c - 'a' + 'A');
+    }
+    pc = wrapAdd(pc, 2);
+}
+
+inline void Interpretador::opVal() {
+    const bool integerTarget = operand(1) == 1;
+    const bool fromString = operand(2) != 0;
+    const Word codeAddress = pop();
+    const Word target = pop();
+    std::string text = fromString ? popString() : std::string(1, static_cast<char>(pop() & 0xFF));
+    // The text ends at a byte 0, as a C string does.
+    text.resize(std::char_traits<char>::length(text.c_str()));
+    std::size_t end = 0;
+    const double value = compute::parseNumber(text, end);
+    const Word code = end == text.size() ? 0 : static_cast<Word>(end) + 1;
+    if (integerTarget) {
+        writeWord(target, compute::wordFromReal(value));
+    } else {
+        // High half in the target word, low half in the next one (downward in the heap).
+        const auto bits = std::bit_cast<std::uint64_t>(value);
+        writeWordAt(target, 0, static_cast<Word>(static_cast<UWord>(bits >> 32)));
+        writeWordAt(target, 1, static_cast<Word>(static_cast<UWord>(bits & 0xFFFFFFFFU)));
+    }
+    writeWord(codeAddress, code);
+    pc = wrapAdd(pc, 3);
+}
+
+inline void Interpretador::opLoadStr() {
+    const Word address = readWord(sp);
+    // A string value holds at most 255 characters, whatever the capacity says.
+    const Word capacity = std::min<Word>(operand(1), 255);
+    writeWord(sp, -1);
+    Word count = 0;
+    while (count < capacity && readWordAt(address, count) != -1) ++count;
+    for (Word i = count; i-- > 0;) push(readWordAt(address, i));
+    pc = wrapAdd(pc, 2);
+}
 
 }  // namespace lousa

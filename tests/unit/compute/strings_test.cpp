@@ -1,0 +1,352 @@
+#include <cmath>
+#include <functional>
+
+#include "unit/compute/vm_fixture.hpp"
+
+namespace lousa::test {
+namespace {
+
+constexpr Word kVar = 600;  // a string variable in memory
+
+// The words of a variable of the given capacity, for checking terminators.
+std::vector<Word> varWords(const Vm& vm, Word address, Word count) {
+    std::vector<Word> words;
+    for (Word i = 0; i < count; ++i) words.push_back(vm.m.readWordAt(address, i));
+    return words;
+}
+
+void setVar(Vm& vm, Word address, const std::string& s, Word capacity) { vm.m.writeStringVar(address, capacity, s); }
+
+std::vector<Word> chars(const std::string& s) {
+    std::vector<Word> words;
+    for (const char c : s) words.push_back(static_cast<signed char>(c));
+    return words;
+}
+
+std::string concat(Word kind, const std::string& a, const std::string& b) {
+    Vm vm({op(Opcode::CONCAT), kind});
+    if (kind == 1 || kind == 3)
+        vm.push(static_cast<signed char>(a[0]));
+    else
+        vm.pushString(a);
+    if (kind == 2 || kind == 3)
+        vm.push(static_cast<signed char>(b[0]));
+    else
+        vm.pushString(b);
+    vm.step();
+    EXPECT_EQ(vm.m.pc, 2);
+    std::string result = vm.popString();
+    EXPECT_EQ(vm.depth(), 0);
+    return result;
+}
+
+TEST(Concat, JoinsOperandsOfEveryKindAndCutsAt255AndAtAByteZero) {
+    EXPECT_EQ(concat(0, "abc", "de"), "abcde");
+    EXPECT_EQ(concat(3, "x", "y"), "xy");
+    EXPECT_EQ(concat(1, "x", "yz"), "xyz");
+    EXPECT_EQ(concat(2, "xy", "z"), "xyz");
+    EXPECT_EQ(concat(0, std::string(200, 'a'), std::string(100, 'b')), std::string(200, 'a') + std::string(55, 'b'));
+    EXPECT_EQ(concat(0, std::string("ab\0cd", 5), "e"), "ab");
+}
+
+TEST(StoreStr, WritesUpToTheCapacityAndTerminatesShorterStrings) {
+    const auto store = [](const std::string& s) {
+        Vm vm({op(Opcode::STORE_STR), 5});
+        for (Word i = 0; i < 6; ++i) vm.m.writeWord(kVar + i, 99);
+        vm.push(77);
+        vm.push(kVar);
+        vm.pushString(s);
+        vm.step();
+        EXPECT_EQ(vm.stack(), (std::vector<Word>{77}));
+        EXPECT_EQ(vm.m.pc, 2);
+        return varWords(vm, kVar, 6);
+    };
+    EXPECT_EQ(store("abc"), (std::vector<Word>{'a', 'b', 'c', -1, 99, 99}));
+    EXPECT_EQ(store("abcdef"), (std::vector<Word>{'a', 'b', 'c', 'd', 'e', 99}));
+    EXPECT_EQ(store("abcde"), (std::vector<Word>{'a', 'b', 'c', 'd', 'e', 99}));
+    EXPECT_EQ(store(""), (std::vector<Word>{-1, 99, 99, 99, 99, 99}));
+}
+
+TEST(StoreStr, WritesDownwardIntoAHeapVariable) {
+    Vm vm({op(Opcode::STORE_STR), 4});
+    const Word block = vm.m.heap.allocate(4);
+    vm.push(block);
+    vm.pushString("hi");
+    vm.step();
+    EXPECT_EQ(varWords(vm, block, 3), (std::vector<Word>{'h', 'i', -1}));
+    EXPECT_EQ(vm.m.readWord(block - 1), 'i');
+}
+
+TEST(CharToStr, MakesAOneCharacterString) {
+    Vm vm({op(Opcode::CHAR_TO_STR)});
+    vm.push('z');
+    vm.step();
+    EXPECT_EQ(vm.stack(), (std::vector<Word>{-1, 'z'}));
+}
+
+std::string copy(const std::string& s, Word index, Word count) {
+    Vm vm({op(Opcode::COPY)});
+    vm.pushString(s);
+    vm.pushAll({index, count});
+    vm.step();
+    std::string result = vm.popString();
+    EXPECT_EQ(vm.depth(), 0);
+    return result;
+}
+
+TEST(Copy, TakesOneBasedSubstringsAndClampsIndicesAndCounts) {
+    EXPECT_EQ(copy("hello", 2, 3), "ell");
+    EXPECT_EQ(copy("hello", 0, 2), "he");
+    EXPECT_EQ(copy("hello", -2147483647 - 1, 2), "he");
+    EXPECT_EQ(copy("hello", 5, 10), "o");
+    EXPECT_EQ(copy("hello", 6, 1), "");
+    EXPECT_EQ(copy("hello", 7, 1), "");
+    EXPECT_EQ(copy("hello", 2147483647, 1), "");
+    EXPECT_EQ(copy("hello", 1, 0), "");
+    EXPECT_EQ(copy("hello", 1, -5), "");
+    EXPECT_EQ(copy("hello", 1, 2147483647), "hello");
+    EXPECT_EQ(copy(std::string("a\0b", 3), 1, 3), std::string("a\0b", 3));  // a byte 0 stays
+}
+
+std::string editVar(Opcode code, std::vector<Word> operands, const std::string& initial, Word capacity,
+                    const std::function<void(Vm&)>& pushArgs) {
+    std::vector<Word> program{op(code)};
+    program.insert(program.end(), operands.begin(), operands.end());
+    Vm vm(program);
+    setVar(vm, kVar, initial, capacity);
+    pushArgs(vm);
+    vm.step();
+    EXPECT_EQ(vm.depth(), 0);
+    EXPECT_EQ(vm.m.pc, static_cast<Word>(program.size()));
+    return vm.m.readStringAt(kVar, capacity);
+}
+
+std::string del(const std::string& s, Word index, Word count) {
+    return editVar(Opcode::DELETE, {10}, s, 10, [&](Vm& vm) { vm.pushAll({kVar, index, count}); });
+}
+
+TEST(Delete, RemovesCharactersOnlyWithinTheString) {
+    EXPECT_EQ(del("hello", 2, 2), "hlo");
+    EXPECT_EQ(del("hello", 4, 10), "hel");
+    EXPECT_EQ(del("hello", 5, 1), "hell");
+    EXPECT_EQ(del("hello", 1, 5), "");
+    EXPECT_EQ(del("hello", 6, 1), "hello");
+    EXPECT_EQ(del("hello", 0, 1), "hello");
+    EXPECT_EQ(del("hello", 2, 0), "hello");
+    EXPECT_EQ(del("hello", 2, 2147483647), "h");
+}
+
+std::string insert(const std::string& source, const std::string& s, Word index, Word capacity) {
+    return editVar(Opcode::INSERT, {capacity, 0}, s, capacity, [&](Vm& vm) {
+        vm.pushString(source);
+        vm.pushAll({kVar, index});
+    });
+}
+
+TEST(Insert, PlacesTheSourceByIndexAndLosesWhatPassesTheCapacity) {
+    EXPECT_EQ(insert("XY", "hello", 1, 10), "XYhello");
+    EXPECT_EQ(insert("XY", "hello", 3, 10), "heXYllo");
+    EXPECT_EQ(insert("XY", "hello", 5, 10), "hellXYo");
+    EXPECT_EQ(insert("XY", "hello", 6, 10), "helloXY");
+    EXPECT_EQ(insert("XY", "hello", 9, 10), "helloXY");
+    EXPECT_EQ(insert("XY", "hello", -3, 10), "XYhello");
+    EXPECT_EQ(insert("XY", "hello", 1, 6), "XYhell");
+    EXPECT_EQ(insert("XY", "", 1, 6), "XY");
+}
+
+TEST(Insert, ACharacterSourceAndACapacityWithoutTerminator) {
+    Vm vm({op(Opcode::INSERT), 6, 1});
+    setVar(vm, kVar, "hello", 6);
+    vm.m.writeWord(kVar + 6, 55);
+    vm.pushAll({'!' + 256, kVar, 3});  // the character is the word's low byte
+    vm.step();
+    EXPECT_EQ(varWords(vm, kVar, 7), (std::vector<Word>{'h', 'e', '!', 'l', 'l', 'o', 55}));
+}
+
+TEST(Str, WritesDecimalTextOrFailsWhenItDoesNotFit) {
+    const auto str = [](Word value, Word capacity) {
+        Vm vm({op(Opcode::STR), capacity});
+        vm.m.writeWord(kVar + 4, 99);
+        vm.pushAll({value, kVar});
+        vm.step();
+        EXPECT_EQ(vm.depth(), 0);
+        return varWords(vm, kVar, 5);
+    };
+    EXPECT_EQ(str(-123, 4), (std::vector<Word>{'-', '1', '2', '3', 99}));
+    EXPECT_EQ(str(0, 10), (std::vector<Word>{'0', -1, 0, 0, 99}));
+    EXPECT_EQ(str(-2147483647 - 1, 11).size(), 5u);
+
+    Vm vm({op(Opcode::LINE), 3, op(Opcode::STR), 3});
+    vm.step();
+    vm.pushAll({-123, kVar});
+    EXPECT_EQ(vm.failingStep(), " => Cadeia muito pequena para converter de inteiro para string em STR!");
+    EXPECT_EQ(runtimeErrorText,
+              errorText(3, " => Cadeia muito pequena para converter de inteiro para string em STR!"));
+    EXPECT_EQ(vm.m.readWord(kVar), 0);  // nothing written
+}
+
+TEST(StrToBlock, LaysTheStringOutAsAVariableAboveTheTop) {
+    Vm vm({op(Opcode::STR_TO_BLOCK), 4});
+    vm.m.writeWord(Vm::kStackBase + 4, 88);
+    vm.pushString("ab");
+    vm.step();
+    EXPECT_EQ(vm.stack(), (std::vector<Word>{'a', 'b', -1, 88}));
+
+    Vm full({op(Opcode::STR_TO_BLOCK), 2});
+    full.pushString("abc");
+    full.step();
+    EXPECT_EQ(full.stack(), (std::vector<Word>{'a', 'b'}));
+}
+
+TEST(StrLength, CountsCharactersAboveTheMarker) {
+    for (const std::string& s : {std::string(), std::string("hello"), std::string(255, 'q')}) {
+        Vm vm({op(Opcode::STR_LENGTH)});
+        vm.push(5);
+        vm.pushString(s);
+        vm.step();
+        EXPECT_EQ(vm.stack(), (std::vector<Word>{5, static_cast<Word>(s.size())}));
+    }
+}
+
+Word pos(Word kind, const std::string& sub, const std::string& s) {
+    Vm vm({op(Opcode::STR_POS), kind});
+    if (kind == 1 || kind == 3)
+        vm.push(sub[0]);
+    else
+        vm.pushString(sub);
+    if (kind == 2 || kind == 3)
+        vm.push(s[0]);
+    else
+        vm.pushString(s);
+    vm.step();
+    EXPECT_EQ(vm.depth(), 1);
+    return vm.top();
+}
+
+TEST(StrPos, FindsTheFirstOccurrence) {
+    EXPECT_EQ(pos(0, "lo", "hello"), 4);
+    EXPECT_EQ(pos(0, "l", "hello"), 3);
+    EXPECT_EQ(pos(0, "x", "hello"), 0);
+    EXPECT_EQ(pos(0, "", "hello"), 1);
+    EXPECT_EQ(pos(0, "hello!", "hello"), 0);
+    EXPECT_EQ(pos(1, "o", "hello"), 5);
+    EXPECT_EQ(pos(3, "a", "a"), 1);
+    EXPECT_EQ(pos(2, "ab", "b"), 0);
+}
+
+TEST(Upcase, UsesTheCodePageTableForStringsOnly) {
+    Vm vm({op(Opcode::UPCASE), 1});
+    // "ação, über, ñ, z" in code page 850
+    vm.pushString("a\x87\xC6o \x81" "ber \xA4 z1");
+    vm.step();
+    EXPECT_EQ(vm.popString(), "A\x80\xC7O \x9A" "BER \xA5 Z1");
+    EXPECT_EQ(vm.depth(), 0);
+
+    Vm all({op(Opcode::UPCASE), 1});
+    const std::string lower = "\x81\x82\x83\x84\x85\x87\x88\x89\x8B\x8C\x93\x94\x96\xA0\xA1\xA2\xA3\xA4\xC6\xE4";
+    const std::string upper = "\x9A\x90\xB6\x8E\xB7\x80\xD2\xD3\xD8\xD7\xE2\x99\xEA\xB5\xD6\xE0\xE9\xA5\xC7\xE5";
+    all.pushString(lower);
+    all.step();
+    EXPECT_EQ(all.popString(), upper);
+
+    // A single character: a-z only; the accented letter stays as it is.
+    for (const auto& [in, out] : {std::pair<Word, Word>{'q', 'Q'}, std::pair<Word, Word>{-121, -121},
+                                  std::pair<Word, Word>{'Q', 'Q'}, std::pair<Word, Word>{'{', '{'}}) {
+        Vm single({op(Opcode::UPCASE), 0});
+        single.pushAll({7, in});
+        single.step();
+        EXPECT_EQ(single.stack(), (std::vector<Word>{7, out}));
+        EXPECT_EQ(single.m.pc, 2);
+    }
+}
+
+struct ValResult {
+    Word integer = 0;
+    double real = 0;
+    Word code = 0;
+};
+
+ValResult val(const std::string& text, bool integerTarget) {
+    constexpr Word kTarget = 700;
+    constexpr Word kCode = 710;
+    Vm vm({op(Opcode::VAL), integerTarget ? 1 : 2, 1});
+    vm.pushString(text);
+    vm.pushAll({kTarget, kCode});
+    vm.step();
+    EXPECT_EQ(vm.depth(), 0);
+    EXPECT_EQ(vm.m.pc, 3);
+    return ValResult{vm.m.readWord(kTarget), vm.m.readReal(kTarget), vm.m.readWord(kCode)};
+}
+
+TEST(Val, ConvertsTheNumberPrefixAndReportsWhereItStopped) {
+    const auto integer = [](const std::string& t) {
+        const ValResult r = val(t, true);
+        return std::pair{r.integer, r.code};
+    };
+    EXPECT_EQ(integer("123"), (std::pair<Word, Word>{123, 0}));
+    EXPECT_EQ(integer("12a"), (std::pair<Word, Word>{12, 3}));
+    EXPECT_EQ(integer("abc"), (std::pair<Word, Word>{0, 1}));
+    EXPECT_EQ(integer(""), (std::pair<Word, Word>{0, 0}));
+    EXPECT_EQ(integer("2.9"), (std::pair<Word, Word>{2, 0}));
+    EXPECT_EQ(integer(" 7"), (std::pair<Word, Word>{7, 0}));
+    EXPECT_EQ(integer("-8"), (std::pair<Word, Word>{-8, 0}));
+    EXPECT_EQ(integer("   "), (std::pair<Word, Word>{0, 1}));
+    EXPECT_EQ(integer("7 "), (std::pair<Word, Word>{7, 2}));
+    EXPECT_EQ(integer("+"), (std::pair<Word, Word>{0, 1}));
+    EXPECT_EQ(integer("1e"), (std::pair<Word, Word>{1, 2}));  // an exponent needs digits
+    EXPECT_EQ(integer("1e+"), (std::pair<Word, Word>{1, 2}));
+    EXPECT_EQ(integer("1e2x"), (std::pair<Word, Word>{100, 4}));
+    // Forms the C library would take but a Pascal number is not.
+    EXPECT_EQ(integer("0x10"), (std::pair<Word, Word>{0, 2}));
+    EXPECT_EQ(integer("inf"), (std::pair<Word, Word>{0, 1}));
+    EXPECT_EQ(integer("nan"), (std::pair<Word, Word>{0, 1}));
+    // Out of the integer range: the defined conversion, not undefined behaviour.
+    EXPECT_EQ(integer("3000000000"), (std::pair<Word, Word>{-1294967296, 0}));
+    EXPECT_EQ(integer("1e300"), (std::pair<Word, Word>{0, 0}));
+    EXPECT_EQ(integer("1e400"), (std::pair<Word, Word>{0, 0}));
+
+    EXPECT_EQ(val("3.25", false).real, 3.25);
+    EXPECT_EQ(val(".5", false).real, 0.5);
+    EXPECT_EQ(val("5.", false).real, 5.0);
+    EXPECT_EQ(val("-1.5e3", false).real, -1500.0);
+    EXPECT_EQ(val("2,5", false).real, 2.0);
+    EXPECT_EQ(val("2,5", false).code, 2);
+    EXPECT_TRUE(std::isinf(val("1e400", false).real));
+}
+
+TEST(Val, TakesACharacterSourceAndWritesRealsDownwardInTheHeap) {
+    Vm vm({op(Opcode::VAL), 1, 0, op(Opcode::VAL), 2, 1});
+    vm.pushAll({'7', 700, 710});
+    vm.step();
+    EXPECT_EQ(vm.m.readWord(700), 7);
+    EXPECT_EQ(vm.m.readWord(710), 0);
+
+    const Word block = vm.m.heap.allocate(2);
+    vm.pushString("0.5");
+    vm.pushAll({block, 710});
+    vm.step();
+    EXPECT_EQ(realOf(vm.m.readWord(block), vm.m.readWord(block - 1)), 0.5);
+}
+
+TEST(LoadStr, PushesTheVariableUpToItsMarkerOrCapacity) {
+    const auto load = [](Word capacity, const std::vector<Word>& words) {
+        Vm vm({op(Opcode::LOAD_STR), capacity});
+        for (std::size_t i = 0; i < words.size(); ++i) vm.m.writeWord(kVar + static_cast<Word>(i), words[i]);
+        vm.push(kVar);
+        vm.step();
+        EXPECT_EQ(vm.m.pc, 2);
+        std::string s = vm.popString();
+        EXPECT_EQ(vm.depth(), 0);
+        return s;
+    };
+    EXPECT_EQ(load(3, chars("abcd")), "abc");
+    EXPECT_EQ(load(10, {'a', 'b', -1, 'c'}), "ab");
+    EXPECT_EQ(load(10, {-1}), "");
+    EXPECT_EQ(load(0, chars("abc")), "");
+    EXPECT_EQ(load(-5, chars("abc")), "");
+    // A capacity no string has is read as far as a string value goes.
+    EXPECT_EQ(load(2147483647, std::vector<Word>(300, 'k')), std::string(255, 'k'));
+}
+
+}  // namespace
+}  // namespace lousa::test
