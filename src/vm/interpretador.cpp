@@ -127,8 +127,9 @@ std::vector<Word> Interpretador::popWordList() {
     std::vector<Word> list;
     if (count <= 0) return list;
     // The pairs cannot be more than the words below the count; a wild count
-    // stops at the bottom of the stack instead of allocating for it.
-    const std::int64_t available = sp >= 0 ? (std::int64_t{sp} + 1) / 2 : 0;
+    // stops at the bottom of the stack instead of allocating for it, and a
+    // wild sp counts no further than the contiguous region the stack lives in.
+    const std::int64_t available = sp >= 0 ? (std::min<std::int64_t>(sp, memory.denseLimit()) + 1) / 2 : 0;
     const std::int64_t pairs = std::min<std::int64_t>(count, available);
     list.resize(static_cast<std::size_t>(pairs) * 2);
     for (std::int64_t i = pairs - 1; i >= 0; --i) {
