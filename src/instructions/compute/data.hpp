@@ -10,8 +10,10 @@ namespace lousa {
 
 // Instructions that push a count of words given by the program stop at this
 // height with the memory message instead of filling gigabytes.
+// A stack pointer driven below 0 counts as 0: the count alone must not pass
+// the limit either, or the words would go on into the heap's address space.
 inline void Interpretador::ensureStackRoom(Word words) {
-    if (words > 0 && std::int64_t{sp} + words >= static_cast<std::int64_t>(memory.denseLimit()))
+    if (words > 0 && std::max<std::int64_t>(sp, 0) + words >= static_cast<std::int64_t>(memory.denseLimit()))
         raiseRuntimeError(latin1(" => Esse programa não pode ser executado, porque usa muita memória!"));
 }
 
@@ -147,7 +149,11 @@ inline void Interpretador::opIndexAddr() {
 }
 
 inline void Interpretador::opNew() {
-    push(heap.allocate(operand(1)));
+    // The heap hands out indices up to 2^31 - 1; a block past them cannot be addressed.
+    const Word pointer = heap.allocate(operand(1));
+    if (pointer == 0)
+        raiseRuntimeError(latin1(" => Esse programa não pode ser executado, porque usa muita memória!"));
+    push(pointer);
     pc = wrapAdd(pc, 2);
 }
 
