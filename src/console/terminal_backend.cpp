@@ -128,8 +128,11 @@ void TerminalBackend::scrolling(const ScreenRect& region, int lines) {
         // The terminal scrolls itself, and what leaves the top goes to its scrollback.
         setAttribute(kDefaultAttribute);  // the lines coming in are blank in the default colours
         moveTo(1, rows_);
-        out_.append(static_cast<std::size_t>(lines), '\n');
-        cursorKnown_ = false;
+        // CR LF: column 1 afterwards whether or not the terminal adds the CR itself.
+        for (int i = 0; i < lines; ++i) out_ += "\r\n";
+        cursorKnown_ = true;
+        cursorColumn_ = 1;
+        cursorRow_ = rows_;
         const std::size_t moved = static_cast<std::size_t>(lines) * static_cast<std::size_t>(columns_);
         std::copy(drawn_.begin() + static_cast<std::ptrdiff_t>(moved), drawn_.end(), drawn_.begin());
         std::copy(known_.begin() + static_cast<std::ptrdiff_t>(moved), known_.end(), known_.begin());
@@ -163,12 +166,12 @@ void TerminalBackend::drawRow(int row, int firstColumn, int lastColumn) {
     if (row > terminal_.rows) return;  // the terminal has become smaller than the screen
     lastColumn = std::min(lastColumn, terminal_.columns);
     for (int column = firstColumn; column <= lastColumn; ++column) {
+        if (alreadyShown(column, row)) continue;
         const Cell& cell = screen_->cellAt(column, row);
-        const std::size_t i = index(column, row);
-        if (known_[i] != 0 && drawn_[i] == cell) continue;
         moveTo(column, row);
         setAttribute(cell.attribute);
         out_ += glyphs_[cell.character];
+        const std::size_t i = index(column, row);
         drawn_[i] = cell;
         known_[i] = 1;
         // In the last column terminals wait to wrap, each in its own way.
@@ -180,8 +183,34 @@ void TerminalBackend::drawRow(int row, int firstColumn, int lastColumn) {
     }
 }
 
+bool TerminalBackend::alreadyShown(int column, int row) const {
+    const std::size_t i = index(column, row);
+    return known_[i] != 0 && drawn_[i] == screen_->cellAt(column, row);
+}
+
+bool TerminalBackend::rewritable(int firstColumn, int lastColumn, int row) const {
+    for (int column = firstColumn; column <= lastColumn; ++column)
+        if (!alreadyShown(column, row) || screen_->cellAt(column, row).attribute != attribute_) return false;
+    return true;
+}
+
 void TerminalBackend::moveTo(int column, int row) {
-    if (cursorKnown_ && cursorColumn_ == column && cursorRow_ == row) return;
+    if (cursorKnown_ && cursorRow_ == row) {
+        if (cursorColumn_ == column) return;
+        if (column == 1) {
+            out_ += '\r';
+            cursorColumn_ = 1;
+            return;
+        }
+        // A short step right over cells the terminal already shows in the
+        // current colours is cheaper written again than jumped.
+        if (column > cursorColumn_ && column - cursorColumn_ <= kShortGap &&
+            rewritable(cursorColumn_, column - 1, row)) {
+            for (int c = cursorColumn_; c < column; ++c) out_ += glyphs_[screen_->cellAt(c, row).character];
+            cursorColumn_ = column;
+            return;
+        }
+    }
     out_ += "\x1b[";
     appendNumber(out_, row);
     out_ += ';';

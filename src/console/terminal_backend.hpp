@@ -77,6 +77,7 @@ public:
 private:
     static constexpr int kUnknownAttribute = -1;
     static constexpr std::uint8_t kDefaultAttribute = 7;
+    static constexpr int kShortGap = 4;  // cells cheaper to rewrite than to jump over
 
     struct DirtyColumns {
         int first = 0;  // 0: the row is clean
@@ -90,6 +91,8 @@ private:
     void markDirty(int row, int firstColumn, int lastColumn);
     void drawDirty();
     void drawRow(int row, int firstColumn, int lastColumn);
+    bool alreadyShown(int column, int row) const;
+    bool rewritable(int firstColumn, int lastColumn, int row) const;
     void moveTo(int column, int row);
     void setAttribute(std::uint8_t attribute);
     void syncCursor();
