@@ -11,6 +11,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "loader/stop_signals.hpp"
+
 namespace lousa {
 
 namespace {
@@ -37,6 +39,9 @@ FdByteSource::FdByteSource(int fd) : fd_(fd), terminal_(::isatty(fd) == 1) {}
 
 std::size_t FdByteSource::read(char* buffer, std::size_t capacity) {
     for (;;) {
+        // A stop signal (Ctrl+C, SIGTERM...) interrupts a blocked read: the
+        // run is ending, so give up as at the end of input.
+        if (stopRequested()) return 0;
         const ssize_t n = ::read(fd_, buffer, capacity);
         if (n >= 0) return static_cast<std::size_t>(n);
         if (errno != EINTR) return 0;
@@ -46,9 +51,11 @@ std::size_t FdByteSource::read(char* buffer, std::size_t capacity) {
 bool FdByteSource::waitReadable(int timeoutMs) {
     pollfd p{fd_, POLLIN, 0};
     for (;;) {
+        if (stopRequested()) return true;  // the read that follows reports the end
         const int n = ::poll(&p, 1, timeoutMs);
         if (n >= 0) return n > 0;
-        if (errno != EINTR) return true;  // a broken descriptor: the read will report the end
+        // A broken descriptor, or a stop signal: the read will report the end.
+        if (errno != EINTR || stopRequested()) return true;
     }
 }
 

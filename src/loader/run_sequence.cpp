@@ -6,12 +6,15 @@
 
 #include "console/console.hpp"
 #include "loader/arquivo_compilado.hpp"
+#include "loader/stop_signals.hpp"
+#include "storage/lista_arquivos.hpp"
 #include "vm/interpretador.hpp"
 
 namespace lousa {
 
 int runCode(std::vector<Word> code, const std::string& runnerDirectory, Console* console) {
     if (code.empty()) return 0;  // nothing was loaded: nothing runs
+    if (stopRequested()) return 0;  // stopped while loading: nothing runs
     Interpretador machine(std::move(code), runnerDirectory, console);
     machine.run();
     if (console) console->flushOutput();
@@ -38,6 +41,22 @@ int runFrom(const std::string& openPath, const std::string& directorySource, Con
     return result;
 }
 
+// The end of every run in a process of its own. A stop signal has ended the
+// machine at an instruction boundary and the machine is gone, so its files
+// are flushed and closed; the console restores the terminal; then the
+// process ends by that signal, without the run-time error text (a read cut
+// short by the signal may have raised one).
+void finishRun(Console& console, int result) {
+    console.finish();
+    endByPendingStopSignal();
+    if (result > 0) console.writeFinalMessage(finalMessage);
+}
+
+void prepareForSignals() {
+    installStopSignals();
+    setFileFlush(&ListaArquivos::flushAll);
+}
+
 }  // namespace
 
 int runCompiledProgram(const std::string& path, Console* console) { return runFrom(path, path, console); }
@@ -46,14 +65,15 @@ int runnerMain(const std::string& path, const std::string& runnerPathForDirector
     // Started through PATH, the first argument names no file here: use our own image.
     std::string openPath = path;
     if (access(path.c_str(), R_OK) != 0 && access("/proc/self/exe", R_OK) == 0) openPath = "/proc/self/exe";
+    prepareForSignals();
     std::unique_ptr<Console> console = makeProcessConsole();
     const int result = runFrom(openPath, runnerPathForDirectory, console.get());
-    console->finish();
-    if (result > 0) console->writeFinalMessage(finalMessage);
+    finishRun(*console, result);
     return 0;
 }
 
 int runnerMainWithCode(std::vector<Word> code, const std::string& runnerDirectory) {
+    prepareForSignals();
     std::unique_ptr<Console> console = makeProcessConsole();
     finalMessage.clear();
     int result = 0;
@@ -62,8 +82,7 @@ int runnerMainWithCode(std::vector<Word> code, const std::string& runnerDirector
     } catch (...) {
         // As for a loaded program: anything but a run-time error ends silently.
     }
-    console->finish();
-    if (result > 0) console->writeFinalMessage(finalMessage);
+    finishRun(*console, result);
     return 0;
 }
 

@@ -1,0 +1,52 @@
+#pragma once
+// How the runner ends on a signal without losing anything.
+//
+// Stop signals (SIGINT, SIGTERM, SIGHUP, SIGQUIT, and SIGPIPE, which a closed
+// output pipe sends): the handler only records the signal and clears
+// `running`, so the machine stops at the next instruction boundary. A read
+// blocked on input returns at once (the handlers are installed without
+// SA_RESTART and the input reader gives up when stopRequested()). The run
+// sequence then unwinds as after HALT: the program's files are flushed and
+// closed, the terminal is restored, and endByPendingStopSignal() re-raises
+// the signal with its default disposition, so the process ends as that
+// signal dictates (a shell sees "killed by SIGINT", not status 0). The
+// run-time error text is not written after a stop.
+//
+// A second stop signal while the first is still pending does not wait for
+// the boundary any more: it flushes the files' buffers, restores the
+// terminal and ends the process at once. A signal that was ignored when the
+// runner started (nohup, a background job) stays ignored.
+//
+// Fatal signals (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT): the terminal is
+// restored and the signal re-raised at once; nothing else is trusted after
+// a fault. Sanitizer builds leave these to the sanitizer's own reports.
+//
+// This is the one set of handlers for these signals in the process: the
+// terminal session does not install its own, it registers its
+// async-signal-safe restore with setTerminalRestore() while it has the
+// terminal changed (job control, SIGTSTP/SIGCONT and SIGWINCH, stay with it).
+
+namespace lousa {
+
+using SignalSafeAction = void (*)() noexcept;
+
+// Installs the handlers (once; later calls do nothing until uninstall).
+void installStopSignals();
+// Puts back the dispositions found at install time, clears any pending stop.
+void uninstallStopSignals();
+
+// The stop signal received and not yet acted on, or 0.
+[[nodiscard]] int pendingStopSignal() noexcept;
+[[nodiscard]] inline bool stopRequested() noexcept { return pendingStopSignal() != 0; }
+
+// Restores the terminal (async-signal-safe); nullptr when nothing to restore.
+void setTerminalRestore(SignalSafeAction restore) noexcept;
+// Writes out the program's buffered file data (async-signal-safe); used only
+// on the second-signal and emergency paths. nullptr for none.
+void setFileFlush(SignalSafeAction flush) noexcept;
+
+// With a stop signal pending: restores its default disposition and raises
+// it, ending the process. Returns only when no stop signal is pending.
+void endByPendingStopSignal();
+
+}  // namespace lousa
