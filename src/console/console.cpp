@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "console/plain_backend.hpp"
+#include "loader/stop_signals.hpp"
 
 #if __has_include("console/terminal_console.hpp")
 #include "console/terminal_console.hpp"
@@ -51,7 +52,8 @@ void Console::delay(Word milliseconds) {
     flushOutput();
     if (milliseconds <= 0) return;
     timespec remaining{milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1000000L};
-    while (::nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
+    // A stop signal cuts the pause short: the run ends at this instruction.
+    while (::nanosleep(&remaining, &remaining) != 0 && errno == EINTR && !stopRequested()) {
     }
 }
 
