@@ -13,6 +13,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "loader/stop_signals.hpp"
+
 namespace lousa {
 
 namespace {
@@ -39,8 +41,6 @@ int gQueryFd = -1;
 termios gQuerySaved{};
 volatile sig_atomic_t gQueryModeApplied = 0;
 
-constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-constexpr int kFatalSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT, SIGSYS};
 constexpr int kMaxSignal = 65;
 struct sigaction gPrevious[kMaxSignal];
 bool gInstalled[kMaxSignal] = {};
@@ -67,7 +67,7 @@ void writeText(int fd, const char (&text)[N]) {
 }
 
 // Async-signal-safe: write(2) and tcsetattr only.
-void restoreTerminal() {
+void restoreTerminal() noexcept {
     if (gOutputIsTerminal != 0) {
         if (gColoursChanged != 0) writeText(gOutputFd, kResetColours);
         if (gCursorHidden != 0) writeText(gOutputFd, kShowCursor);
@@ -91,16 +91,6 @@ void reapplyAfterContinue() {
     if (gModeWanted != 0) applyMode();
     if (gOutputIsTerminal != 0 && gCursorHidden != 0) writeText(gOutputFd, kHideCursor);
     gContinued = 1;
-}
-
-void onEndingSignal(int signal) {
-    const int savedErrno = errno;
-    restoreTerminal();
-    // Whatever was there before us (the default, or a sanitizer's report)
-    // takes the signal when this handler returns; a fault simply recurs.
-    ::sigaction(signal, &gPrevious[signal], nullptr);
-    ::raise(signal);
-    errno = savedErrno;
 }
 
 void onStop(int signal);
@@ -158,17 +148,6 @@ void uninstallAll() {
     }
 }
 
-// A crash from stack exhaustion still needs a stack to restore the terminal on.
-void ensureAlternateStack() {
-    static char stackMemory[64 * 1024];
-    stack_t current{};
-    if (::sigaltstack(nullptr, &current) != 0 || (current.ss_flags & SS_DISABLE) == 0) return;
-    stack_t stack{};
-    stack.ss_sp = stackMemory;
-    stack.ss_size = sizeof stackMemory;
-    ::sigaltstack(&stack, nullptr);
-}
-
 void restoreAtExit() {
     gModeWanted = 0;
     restoreTerminal();
@@ -203,9 +182,10 @@ TerminalSession::TerminalSession(int inputFd, int outputFd)
 
     static bool atExitRegistered = false;
     if (!atExitRegistered) atExitRegistered = std::atexit(restoreAtExit) == 0;
-    ensureAlternateStack();
-    for (const int signal : kEndingSignals) install(signal, onEndingSignal, 0, true);
-    for (const int signal : kFatalSignals) install(signal, onEndingSignal, SA_ONSTACK, false);
+    // Ending and fatal signals have one set of handlers in the process (the
+    // run sequence's); they call this restore before the process ends.
+    setTerminalRestore(restoreTerminal);
+    // Job control and resizing are the terminal's own business.
     install(SIGTSTP, onStop, SA_RESTART, true);
     install(SIGCONT, onContinue, SA_RESTART, false);
     install(SIGWINCH, onResize, SA_RESTART, false);
@@ -213,6 +193,7 @@ TerminalSession::TerminalSession(int inputFd, int outputFd)
 
 TerminalSession::~TerminalSession() {
     end();
+    setTerminalRestore(nullptr);
     uninstallAll();
 }
 

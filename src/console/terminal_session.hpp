@@ -6,10 +6,14 @@
 // terminal is in non-canonical, no-echo mode (signals and output processing
 // stay as they were), so that keys arrive one by one and the runner echoes
 // line input itself. The settings found at start, the colours and the cursor
-// are restored at the end of the run, after a run-time error, on Ctrl+C,
-// SIGTERM, SIGHUP and SIGQUIT (the process then ends as the signal dictates),
-// on a crash (restored, then the signal is raised again), and while the
-// process is stopped (Ctrl+Z); SIGCONT puts the run's settings back.
+// are restored at the end of the run and on every way out:
+// - Ctrl+C, SIGTERM, SIGHUP, SIGQUIT and crashes are handled by the run
+//   sequence's one set of handlers (loader/stop_signals.hpp), which calls the
+//   session's restore, registered with setTerminalRestore();
+// - the session itself handles job control: on Ctrl+Z (SIGTSTP) the terminal
+//   is restored before the process stops, and SIGCONT puts the run's settings
+//   back; SIGWINCH is noted for the backend;
+// - an exit() from anywhere restores through atexit.
 //
 // Restoring runs inside signal handlers, so it only uses write(2) and
 // tcsetattr with state prepared in advance. There is one session per process.

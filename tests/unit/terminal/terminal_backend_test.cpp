@@ -5,6 +5,7 @@
 #include <random>
 
 #include "console/code_page.hpp"
+#include "unit/terminal/pty.hpp"
 #include "unit/terminal/vt_screen.hpp"
 
 namespace lousa {
@@ -261,6 +262,45 @@ TEST(TerminalBackend, SmallerTerminalIsNeverDrawnOutsideItsEdges) {
     vt.feed(sink);
     EXPECT_TRUE(vt.errors().empty()) << vt.errors().front();
     EXPECT_TRUE(vt.scrollback().empty());
+}
+
+// A real terminal (a pseudo-terminal) that changes size during the run: after
+// SIGWINCH everything drawn is drawn again, within the new edges only, and
+// full-screen scrolling no longer relies on the terminal's own scrolling.
+TEST(TerminalBackend, ResizedTerminalIsRedrawnWithinItsNewEdges) {
+    for (const auto& size : {std::pair{12, 4}, std::pair{30, 9}}) {
+        test::Pty pty;
+        ASSERT_TRUE(pty.ok());
+        pty.resize(20, 6);
+        auto session = std::make_unique<TerminalSession>(pty.slave, pty.slave);
+        TerminalBackend backend(pty.slave, std::move(session), TerminalBackend::Charset::kUtf8);
+        ScreenModel screen(20, 6);
+        backend.attach(screen, CursorPosition{1, 1});
+        screen.setObserver(&backend);
+        screen.setAttribute(0x1F);
+        screen.clearWindow();
+        screen.write("first line of text\r\nsecond");
+        backend.present();
+        pty.drain(20);
+
+        pty.resize(size.first, size.second);
+        ::raise(SIGWINCH);
+        for (int i = 0; i < 8; ++i) {
+            screen.write("\r\nmore " + std::to_string(i));
+            backend.present();
+        }
+        VtScreen vt(size.first, size.second);
+        vt.feed(pty.drain());
+        ASSERT_TRUE(vt.errors().empty()) << vt.errors().front();
+        EXPECT_TRUE(vt.scrollback().empty()) << "the terminal's rows no longer match the screen's";
+        for (int row = 1; row <= std::min(6, size.second); ++row) {
+            for (int column = 1; column <= std::min(20, size.first); ++column) {
+                EXPECT_EQ(vt.at(column, row).glyph, glyph(screen.cellAt(column, row).character))
+                    << size.first << "x" << size.second << " at " << column << "," << row;
+            }
+        }
+        backend.finish();
+    }
 }
 
 }  // namespace

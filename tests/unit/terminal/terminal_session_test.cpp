@@ -1,5 +1,8 @@
 #include "console/terminal_session.hpp"
 
+#include "loader/stop_signals.hpp"
+#include "unit/terminal/pty.hpp"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -17,47 +20,8 @@
 namespace lousa {
 namespace {
 
-bool sameSettings(const termios& a, const termios& b) {
-    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag && a.c_lflag == b.c_lflag &&
-           std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0;
-}
-
-// A pseudo-terminal: the test plays the terminal on the master side.
-struct Pty {
-    Pty() {
-        master = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return;
-        slave = ::open(::ptsname(master), O_RDWR | O_NOCTTY);
-        if (slave >= 0) ::tcgetattr(slave, &original);
-    }
-    ~Pty() {
-        if (slave >= 0) ::close(slave);
-        if (master >= 0) ::close(master);
-    }
-    bool ok() const { return slave >= 0; }
-    termios now() const {
-        termios settings{};
-        ::tcgetattr(slave, &settings);
-        return settings;
-    }
-    // What the program wrote to the terminal, read until it stays quiet for quietMs.
-    std::string drain(int quietMs = 100) {
-        std::string out;
-        for (;;) {
-            pollfd p{master, POLLIN, 0};
-            if (::poll(&p, 1, quietMs) <= 0) return out;
-            char buffer[512];
-            const ssize_t n = ::read(master, buffer, sizeof buffer);
-            if (n <= 0) return out;
-            out.append(buffer, static_cast<std::size_t>(n));
-        }
-    }
-    void type(std::string_view bytes) const { ASSERT_EQ(::write(master, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
-
-    int master = -1;
-    int slave = -1;
-    termios original{};
-};
+using test::Pty;
+using test::sameSettings;
 
 // Answers the cursor query as a terminal does, with `before` typed just
 // before the answer and `after` just after it.
@@ -198,30 +162,74 @@ int inChild(Pty& pty, Body body) {
     return status;
 }
 
-TEST(TerminalSession, EndingAndFatalSignalsRestoreTheTerminalThenEndTheProcess) {
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGSEGV, SIGABRT}) {
+// A child with the runner's signal handlers and a terminal session in program
+// mode, with colours and a hidden cursor to undo.
+TerminalSession& startChildSession(Pty& pty) {
+    installStopSignals();
+    auto* session = new TerminalSession(pty.slave, pty.slave);  // lives until the child ends
+    session->enterProgramMode();
+    TerminalSession::noteColoursChanged(true);
+    TerminalSession::noteCursorHidden(true);
+    return *session;
+}
+
+void expectRestoredAndKilled(Pty& pty, int status, int signal, const char* how) {
+    const std::string written = pty.drain();
+    EXPECT_TRUE(sameSettings(pty.now(), pty.original)) << how << " " << signal;
+    EXPECT_NE(written.find("\x1b[0m\x1b[?25h"), std::string::npos) << how << " " << signal;
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << how << " " << signal << " status " << status;
+}
+
+TEST(TerminalSession, StopSignalEndsTheRunAtABoundaryThenTheProcessWithTheTerminalRestored) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
         Pty pty;
         ASSERT_TRUE(pty.ok());
         const int status = inChild(pty, [&] {
-            TerminalSession session(pty.slave, pty.slave);
-            session.enterProgramMode();
-            TerminalSession::noteColoursChanged(true);
-            TerminalSession::noteCursorHidden(true);
-            if (signal == SIGSEGV) {
-                volatile int* nowhere = nullptr;
-                *nowhere = 1;
-            }
+            TerminalSession& session = startChildSession(pty);
             ::raise(signal);
-            ::_exit(0);  // not reached: the signal ends the process
+            // The machine stops at its next boundary; the terminal is untouched until the run ends.
+            if (!stopRequested() || (pty.now().c_lflag & ICANON) != 0) ::_exit(5);
+            // The run sequence then finishes the console (the terminal is restored) and
+            // the signal ends the process.
+            session.end();
+            endByPendingStopSignal();
+            ::_exit(6);
         });
-        const std::string written = pty.drain();
-        EXPECT_TRUE(sameSettings(pty.now(), pty.original)) << "signal " << signal;
-        EXPECT_NE(written.find("\x1b[0m\x1b[?25h"), std::string::npos) << "signal " << signal;
-        // The process ends as the signal dictates (a sanitizer may report a crash and exit instead).
-        const bool killed = WIFSIGNALED(status) && WTERMSIG(status) == signal;
-        const bool reported = (signal == SIGSEGV || signal == SIGABRT) && WIFEXITED(status) && WEXITSTATUS(status) != 0;
-        EXPECT_TRUE(killed || reported) << "signal " << signal << " status " << status;
+        expectRestoredAndKilled(pty, status, signal, "one");
     }
+}
+
+TEST(TerminalSession, SecondStopSignalRestoresAndEndsAtOnce) {
+    for (const int signal : {SIGINT, SIGTERM}) {
+        Pty pty;
+        ASSERT_TRUE(pty.ok());
+        const int status = inChild(pty, [&] {
+            startChildSession(pty);
+            ::raise(signal);
+            ::raise(signal);  // the user does not wait for the boundary
+            ::_exit(7);
+        });
+        expectRestoredAndKilled(pty, status, signal, "two");
+    }
+}
+
+TEST(TerminalSession, CrashRestoresTheTerminal) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "sanitizer builds leave crashes to the sanitizer's report";
+#else
+    for (const int signal : {SIGSEGV, SIGABRT}) {
+        Pty pty;
+        ASSERT_TRUE(pty.ok());
+        const int status = inChild(pty, [&] {
+            startChildSession(pty);
+            if (signal == SIGABRT) std::abort();
+            volatile int* nowhere = nullptr;
+            *nowhere = 1;
+            ::_exit(8);
+        });
+        expectRestoredAndKilled(pty, status, signal, "crash");
+    }
+#endif
 }
 
 TEST(TerminalSession, StopRestoresAndContinueTakesTheRunsModeBack) {

@@ -7,6 +7,7 @@
 // waits to wrap in the last column: terminals disagree about that state, so
 // the backend must reposition first.
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -116,8 +117,9 @@ private:
             int column = 1;
             if (std::sscanf(sequence_.c_str(), "%d;%d", &row, &column) != 2) error("cursor position " + sequence_);
             if (row < 1 || row > rows_ || column < 1 || column > columns_) error("position off screen " + sequence_);
-            row_ = row;
-            column_ = column;
+            // As a terminal does, the cursor stops at the edges.
+            row_ = std::clamp(row, 1, rows_);
+            column_ = std::clamp(column, 1, columns_);
             pendingWrap_ = false;
         } else if (finalByte == 'm') {
             sgr();
