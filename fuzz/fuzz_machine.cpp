@@ -4,6 +4,10 @@
 // out of proportion (libFuzzer's -rss_limit_mb and -malloc_limit_mb, set by
 // fuzz/run, are the memory ceiling).
 //
+// The console is the real one in plain mode, over an in-memory input (a few
+// lines of numbers, words and a key sequence) and an in-memory output; the
+// machine's pauses (DELAY) are skipped, see nanosleep below.
+//
 // Files the program opens land in a scratch directory that is emptied after
 // every input; fuzz/run also drops root privileges, so that an absolute file
 // name made up by the fuzzer cannot clobber anything that matters.
@@ -16,8 +20,12 @@
 #include <system_error>
 #include <vector>
 
+#include <time.h>
 #include <unistd.h>
 
+#include "console/console.hpp"
+#include "console/input_reader.hpp"
+#include "console/plain_backend.hpp"
 #include "fuzz/word_codec.hpp"
 #include "vm/interpretador.hpp"
 
@@ -26,10 +34,12 @@ namespace {
 // Enough for loops, calls and recursion to reach deep states, small enough
 // that an input whose every instruction does its maximum work (zeroing a
 // frame of the whole memory limit, say) still finishes in seconds.
-constexpr std::uint64_t kBudget = 10000;
+constexpr std::uint64_t kBudget = 2000;
 constexpr std::size_t kMaxCodeWords = 4096;
 
 std::string scratchDirectory;
+std::string consoleOutput;
+constexpr char kConsoleInput[] = "12 34\nabc de\n2.5e1 x\ntrue\n-7\n\x1b[A\x1b[1;5B\x1bOP";
 
 void emptyScratch() {
     std::error_code ignored;
@@ -38,6 +48,13 @@ void emptyScratch() {
 }
 
 }  // namespace
+
+// A program may pause for up to 24 days; the fuzzer cannot wait. Calls from
+// the machine resolve to this definition instead of the C library's.
+extern "C" int nanosleep(const struct timespec*, struct timespec* remaining) {
+    if (remaining != nullptr) *remaining = {};
+    return 0;
+}
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     const char* base = std::getenv("LOUSA_FUZZ_SCRATCH");
@@ -50,9 +67,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::vector<lousa::Word> code = lousa::fuzz::decodeWords(data, size, kMaxCodeWords);
     if (code.empty()) return 0;
+    consoleOutput.clear();
     {
-        lousa::Interpretador machine(std::move(code), scratchDirectory, nullptr);
+        lousa::Console console(std::make_unique<lousa::PlainBackend>(consoleOutput),
+                               std::make_unique<lousa::MemoryByteSource>(std::string(kConsoleInput)));
+        lousa::Interpretador machine(std::move(code), scratchDirectory, &console);
         machine.runBudget(kBudget);
+        console.finish();
     }
     lousa::running.store(false);
     emptyScratch();

@@ -35,9 +35,6 @@ std::array<bool, kStopSignals.size()> handledStop{};
 std::array<struct sigaction, kFatalSignals.size()> previousFatal{};
 bool handledFatal = false;
 
-// The fatal handler runs here, so that a fault caused by a stack overflow
-// can still restore the terminal.
-alignas(16) std::array<char, 64 * 1024> alternateStack;
 
 void restoreTerminal() noexcept {
     if (const SignalSafeAction restore = terminalRestore.load()) restore();
@@ -72,10 +69,16 @@ void onStopSignal(int signal) {
     dieBy(signal);
 }
 
+#ifndef LOUSA_SANITIZED
+// The fatal handler runs here, so that a fault caused by a stack overflow
+// can still restore the terminal.
+alignas(16) std::array<char, 64 * 1024> alternateStack;
+
 void onFatalSignal(int signal) {
     restoreTerminal();
     dieBy(signal);
 }
+#endif
 
 }  // namespace
 
