@@ -294,17 +294,22 @@ def measure_startup(work: Path, build_dir: Path, samples: int) -> dict[str, floa
             log("  start-up: lousa pack fails: " + (err or out).decode(errors="replace")[:200])
             continue
         times = []
+        cpu_times = []
         for _ in range(samples):
+            cpu_before = children_cpu()
             start = time.perf_counter()
             code, out, _ = run_command([str(exe)], directory, 60)
             times.append(time.perf_counter() - start)
+            cpu_times.append(children_cpu() - cpu_before)
             if code != 0 or out:
                 times = []
                 log("  start-up: the packed program did not end quietly: " + out.decode("latin-1")[:200])
                 break
         if times:
             results[label] = statistics.median(times) * 1000
-            log(f"  start-up {label}: {results[label]:.2f} ms (median of {samples})")
+            results[label + " cpu"] = statistics.median(cpu_times) * 1000
+            log(f"  start-up {label}: {results[label]:.2f} ms wall, {results[label + ' cpu']:.2f} ms processor "
+                f"(medians of {samples})")
     return results
 
 
@@ -442,8 +447,9 @@ def report(programs, systems, results, reference, counts, startup, micro, runs, 
     if "1 MB of code" in startup:
         targets.append(f"start-up of a packed program with 1 MB of code text under 20 ms: "
                        f"{'met' if startup['1 MB of code'] < 20 else 'NOT met'} "
-                       f"({startup['1 MB of code']:.2f} ms for the whole process; "
-                       f"{startup.get('HALT alone', float('nan')):.2f} ms with no code behind HALT)")
+                       f"({startup['1 MB of code']:.2f} ms wall and {startup['1 MB of code cpu']:.2f} ms processor "
+                       f"time for the whole process; {startup.get('HALT alone', float('nan')):.2f} ms wall with no "
+                       f"code behind HALT)")
     decode = [b for b in micro if b.get("name", "").startswith("BM_DecodeCodeText")]
     if decode and "bytes_per_second" in decode[0]:
         rate = decode[0]["bytes_per_second"] / 1e6
@@ -454,13 +460,14 @@ def report(programs, systems, results, reference, counts, startup, micro, runs, 
         lines += [f"- {t}" for t in targets]
         lines.append("")
     if micro:
-        lines.append("| microbenchmark | time per iteration | rate |")
-        lines.append("|---|---|---|")
+        lines.append("| microbenchmark | wall per iteration | processor per iteration | rate (processor time) |")
+        lines.append("|---|---|---|---|")
         for b in micro:
             if b.get("error_occurred"):
-                lines.append(f"| {b['name']} | failed: {b.get('error_message', '')} | |")
+                lines.append(f"| {b['name']} | failed: {b.get('error_message', '')} | | |")
                 continue
-            per = f"{b['real_time']:.3f} {b.get('time_unit', 'ns')}"
+            unit = b.get("time_unit", "ns")
+            per = f"{b['real_time']:.3f} {unit} | {b['cpu_time']:.3f} {unit}"
             if "bytes_per_second" in b:
                 rate = f"{b['bytes_per_second'] / 1e6:.0f} MB/s"
             elif "items_per_second" in b:
@@ -516,8 +523,11 @@ def main() -> int:
     log("timed runs")
     results, reference = measure(work, programs, SYSTEMS, problems, runs, args.quick, timeout)
     startup = measure_startup(work, build_dir, 5 if args.quick else 21) if built.get("lousa") else {}
-    micro = [] if args.no_micro else run_micro(build_dir, args.quick)
+    micro = [] if args.no_micro or not built.get("lousa_micro") else run_micro(build_dir, args.quick)
 
+    (work / "samples.json").write_text(json.dumps(
+        {f"{name} {system}": {"wall": o.seconds, "cpu": o.cpu_seconds, "peak_kb": o.peak_kb, "problem": o.problem}
+         for (name, system), o in results.items()}, indent=1))
     table, _ = report(programs, SYSTEMS, results, reference, counts, startup, micro, runs, args.quick)
     print(table)
     failed = [key for key, outcome in results.items() if outcome.problem.startswith("checksum")]
@@ -532,6 +542,8 @@ def main() -> int:
             f"- Date: {started.strftime('%Y-%m-%d %H:%M UTC')}; commit {commit}; command: bench/run "
             + " ".join(sys.argv[1:]),
             *machine,
+            f"- Load average when it ended: {os.getloadavg()[0]:.2f}; every sample is in "
+            f"{work.relative_to(ROOT) if work.is_relative_to(ROOT) else work}/samples.json",
             f"- {counted}",
             "",
             table,
