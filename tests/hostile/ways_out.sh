@@ -108,7 +108,7 @@ stop_with() {  # case name, program dir, signal name, stdin source (a command)
   kill -s "$signal" "$pid" 2>/dev/null
   local status=0
   # wait returns when the program ends; a hang is cut by the watchdog.
-  ( sleep 10; kill -s KILL "$pid" 2>/dev/null ) & local watchdog=$!
+  ( sleep 10; kill -s KILL "$pid" 2>/dev/null ) >/dev/null 2>&1 & local watchdog=$!
   { wait "$pid"; } 2>/dev/null; status=$?
   kill "$watchdog" 2>/dev/null; wait "$watchdog" 2>/dev/null
   local problems=()
@@ -119,7 +119,8 @@ stop_with() {  # case name, program dir, signal name, stdin source (a command)
   while IFS= read -r p; do [ -n "$p" ] && problems+=("$p"); done < <(check_files "$dir")
   report "$name" "${problems[@]}"
 }
-silent_input() { sleep 30; }
+# Silent, open standard input; its stderr must not hold the caller's pipe open.
+silent_input() { sleep 30 2>/dev/null; }
 ulimit -c 0
 stop_with busy_sigterm busy TERM silent_input
 stop_with busy_sigint busy INT silent_input
