@@ -441,13 +441,9 @@ std::optional<KeyEvent> DecodedKeySource::nextKey() {
 }
 
 bool DecodedKeySource::keyWaiting() {
-    while (!decoder_.hasEvent() && reader_.keyByteReady()) {
-        const int byte = reader_.nextKeyByte();
-        if (byte == InputReader::kEnd) break;
-        decoder_.push(static_cast<std::uint8_t>(byte));
-    }
-    // A held ESC or sequence becomes a key as soon as the short wait is over.
-    return decoder_.hasEvent() || decoder_.waitingForMore();
+    // Nothing is consumed here, so that a flush of the input right after the
+    // test still discards the key that made it true.
+    return decoder_.hasEvent() || decoder_.waitingForMore() || reader_.keyByteReady();
 }
 
 }  // namespace lousa

@@ -103,8 +103,11 @@ public:
 
     DecodedKeySource(InputReader& reader, bool utf8Input) : reader_(reader), decoder_(utf8Input) {}
     std::optional<KeyEvent> nextKey() override;
-    // True when a key is decoded or decodable from bytes already readable.
+    // True when a decoded key or a byte is ready (a terminal sends nothing
+    // for Shift, Ctrl or Alt alone, so a byte is a key press).
     bool keyWaiting() override;
+    // Forgets what the decoder holds (the input was flushed).
+    void discardHeld() { decoder_.clear(); }
 
 private:
     InputReader& reader_;

@@ -349,8 +349,11 @@ std::unique_ptr<Console> makeTerminalConsole(int inputFd, int outputFd) {
     auto backend = std::make_unique<TerminalBackend>(outputFd, std::move(session), charset);
     TerminalBackend& backendRef = *backend;
     std::unique_ptr<ByteSource> input;
+    TerminalByteSource* terminalInput = nullptr;
     if (inputIsTerminal) {
-        input = std::make_unique<TerminalByteSource>(inputFd, sessionRef, std::move(typedAhead));
+        auto source = std::make_unique<TerminalByteSource>(inputFd, sessionRef, std::move(typedAhead));
+        terminalInput = source.get();
+        input = std::move(source);
     } else {
         input = std::make_unique<FdByteSource>(inputFd);
     }
@@ -361,7 +364,10 @@ std::unique_ptr<Console> makeTerminalConsole(int inputFd, int outputFd) {
     console->screen().placeCursor(start.column, start.row);
     // Typed UTF-8 becomes code page 850; piped bytes are taken as they are.
     const bool utf8Keys = inputIsTerminal && charset == TerminalBackend::Charset::kUtf8;
-    console->setKeySource(std::make_unique<DecodedKeySource>(console->input(), utf8Keys));
+    auto keys = std::make_unique<DecodedKeySource>(console->input(), utf8Keys);
+    // A flush of the input also drops what the decoder holds of it.
+    if (terminalInput != nullptr) terminalInput->setOnDiscard([decoded = keys.get()] { decoded->discardHeld(); });
+    console->setKeySource(std::move(keys));
     if (inputIsTerminal) console->setLineSource(std::make_unique<LineEditor>(*console));
     return console;
 }

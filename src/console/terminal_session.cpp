@@ -359,6 +359,7 @@ bool TerminalByteSource::waitReadable(int timeoutMs) {
 void TerminalByteSource::discardPending() {
     typedAhead_.clear();
     FdByteSource::discardPending();
+    if (onDiscard_) onDiscard_();
 }
 
 std::optional<KeyEvent> KeyModeKeySource::nextKey() {

@@ -18,6 +18,7 @@
 // Restoring runs inside signal handlers, so it only uses write(2) and
 // tcsetattr with state prepared in advance. There is one session per process.
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -105,10 +106,13 @@ public:
     std::size_t read(char* buffer, std::size_t capacity) override;
     bool waitReadable(int timeoutMs) override;
     void discardPending() override;
+    // Called when typed-ahead input is discarded, for those who hold some of it decoded.
+    void setOnDiscard(std::function<void()> onDiscard) { onDiscard_ = std::move(onDiscard); }
 
 private:
     TerminalSession& session_;
     std::string typedAhead_;
+    std::function<void()> onDiscard_;
 };
 
 // Key presses from a terminal whose output is not a terminal: line reads use

@@ -152,5 +152,26 @@ TEST(KeyDecoder, ClearForgetsHeldBytesAndEvents) {
     EXPECT_EQ(drain(decoder), (V{"53/53", "65/65 S"}));
 }
 
+TEST(DecodedKeySource, KeysFromTheReaderWithEscapeResolvedAtTheEnd) {
+    for (const bool terminal : {false, true}) {
+        InputReader reader(std::make_unique<MemoryByteSource>("\x1b[Ax\x1b", terminal));
+        DecodedKeySource keys(reader, false);
+        EXPECT_EQ(describe(*keys.nextKey()), "38/0");
+        EXPECT_EQ(describe(*keys.nextKey()), "88/120");
+        EXPECT_EQ(describe(*keys.nextKey()), "27/27") << "a lone ESC at the end of input is the Escape key";
+        EXPECT_EQ(keys.nextKey(), std::nullopt);
+        EXPECT_FALSE(keys.keyWaiting());
+    }
+}
+
+TEST(DecodedKeySource, KeyWaitingConsumesNothingSoAFlushStillDiscardsTheKey) {
+    InputReader reader(std::make_unique<MemoryByteSource>("\x1b[A", true));
+    DecodedKeySource keys(reader, true);
+    EXPECT_TRUE(keys.keyWaiting());
+    EXPECT_TRUE(keys.keyWaiting());
+    reader.discardTypedAhead();
+    EXPECT_EQ(keys.nextKey(), std::nullopt);
+}
+
 }  // namespace
 }  // namespace lousa

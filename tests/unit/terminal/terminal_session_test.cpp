@@ -135,6 +135,22 @@ TEST(TerminalSession, QueryWorksWhenStandardInputIsNotTheTerminal) {
     ::close(pipeFds[1]);
 }
 
+TEST(TerminalSession, DiscardingTypedAheadInputTellsWhoeverHoldsSomeDecoded) {
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    TerminalSession session(pty.slave, pty.slave);
+    session.enterProgramMode();
+    pty.type("later");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    TerminalByteSource source(pty.slave, session, "typed");
+    bool told = false;
+    source.setOnDiscard([&told] { told = true; });
+    source.discardPending();
+    EXPECT_TRUE(told);
+    EXPECT_FALSE(source.waitReadable(50)) << "both the bytes held and the terminal's queue are gone";
+    session.end();
+}
+
 TEST(TerminalSession, CursorReportParsing) {
     CursorPosition position;
     std::string bytes = "x\x1b[1;5A\x1b[24;80Ry";
