@@ -25,6 +25,8 @@
 #   expected      the screen after the run (capture-pane -p -e)
 #   status        optional: the exit status the shell sees (default 0)
 #   before        optional: shell commands run in the terminal before the program
+#   size          optional: "COLUMNS ROWS" of the terminal instead of 40 12
+#   stdin         optional: the program's standard input (else the terminal)
 # Set LOUSA_TERMINAL_ACCEPT=1 to write the captured screens as the expected ones.
 # Exits 77 (skipped) when tmux is not installed.
 set -u
@@ -131,7 +133,7 @@ trap ':' INT
 cd '$dir'
 $( [ -f "$source/before" ] && cat "$source/before" )
 stty -g >before.stty
-sh -c 'echo \$\$ >pid; exec ./program'
+sh -c 'echo \$\$ >pid; exec ./program' $( [ -f "$source/stdin" ] && echo "<'$source/stdin'" )
 status=\$?
 while [ \$status -eq 148 ]; do
   : >stopped
@@ -147,7 +149,9 @@ exec sleep 600
 EOF
   # A server of its own for each case: a server still shutting down cannot get in the way.
   socket=$socket_base-$name
-  if ! tmx new-session -d -s lousa -x "$columns" -y "$rows" -e LANG=C.UTF-8 -e LC_ALL=C.UTF-8 \
+  local width=$columns height=$rows
+  [ -f "$source/size" ] && read -r width height <"$source/size"
+  if ! tmx new-session -d -s lousa -x "$width" -y "$height" -e LANG=C.UTF-8 -e LC_ALL=C.UTF-8 \
       "bash --norc --noprofile $dir/wrap.sh"; then
     echo "FAIL $name: tmux could not start"
     return 1
