@@ -54,7 +54,6 @@ public:
     static void flushAll() noexcept { flushAllFileStreams(); }
 
     [[nodiscard]] std::size_t size() const { return files.size(); }
-    [[nodiscard]] const ArquivoLista* entry(std::size_t i) const { return files[i].get(); }
 
 private:
     std::vector<std::unique_ptr<ArquivoLista>> files;
