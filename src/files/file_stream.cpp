@@ -10,6 +10,12 @@ namespace lousa {
 
 namespace {
 
+// What a signal handler reads must be lock-free atomics.
+static_assert(std::atomic<FluxoArquivo*>::is_always_lock_free);
+static_assert(std::atomic<std::int64_t>::is_always_lock_free);
+static_assert(std::atomic<std::size_t>::is_always_lock_free);
+static_assert(std::atomic<int>::is_always_lock_free);
+
 // One slot per open stream. Far more than the descriptors a process gets by
 // default; when it is full, opening fails as "too many open files".
 constexpr int kRegistrySize = 4096;
