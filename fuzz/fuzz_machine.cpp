@@ -20,6 +20,8 @@
 #include <system_error>
 #include <vector>
 
+#include <csignal>
+#include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -31,10 +33,15 @@
 
 namespace {
 
-// Enough for loops, calls and recursion to reach deep states, small enough
-// that an input whose every instruction does its maximum work (zeroing a
-// frame of the whole memory limit, say) still finishes in seconds.
-constexpr std::uint64_t kBudget = 2000;
+// Enough for loops, calls and recursion to reach deep states. Some single
+// instructions do tens of thousands of steps of work (zeroing a frame of the
+// whole memory limit, following 65536 static links or array dimensions), so
+// the run also gets a slice of processor time: when it is spent, a timer
+// clears `running` and the machine stops at the next instruction boundary,
+// as on a stop signal. A hang inside one instruction still trips libFuzzer's
+// own -timeout.
+constexpr std::uint64_t kBudget = 5000;
+constexpr long kSliceMicroseconds = 250000;
 constexpr std::size_t kMaxCodeWords = 4096;
 
 std::string scratchDirectory;
@@ -56,7 +63,21 @@ extern "C" int nanosleep(const struct timespec*, struct timespec* remaining) {
     return 0;
 }
 
+static void onSliceSpent(int) { lousa::running.store(false); }
+
+static void armSlice(long microseconds) {
+    itimerval slice{};
+    slice.it_value.tv_sec = microseconds / 1000000;
+    slice.it_value.tv_usec = microseconds % 1000000;
+    setitimer(ITIMER_VIRTUAL, &slice, nullptr);
+}
+
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    struct sigaction action {};
+    action.sa_handler = onSliceSpent;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGVTALRM, &action, nullptr);
     const char* base = std::getenv("LOUSA_FUZZ_SCRATCH");
     std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/lousa-fuzz-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr || chdir(pattern.c_str()) != 0) std::abort();
@@ -72,7 +93,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         lousa::Console console(std::make_unique<lousa::PlainBackend>(consoleOutput),
                                std::make_unique<lousa::MemoryByteSource>(std::string(kConsoleInput)));
         lousa::Interpretador machine(std::move(code), scratchDirectory, &console);
+        armSlice(kSliceMicroseconds);
         machine.runBudget(kBudget);
+        armSlice(0);
         console.finish();
     }
     lousa::running.store(false);
