@@ -2,7 +2,8 @@
 # Nothing lost, whatever way a run ends: a program writes a text file and a
 # typed file, then ends by HALT, by a run-time error, by running off the end
 # of its code, or is stopped by SIGTERM, SIGINT, SIGHUP or SIGQUIT while it
-# computes, sleeps in DELAY or waits for input. Every byte it wrote must be on
+# computes, sleeps in DELAY or waits for input, or by SIGPIPE when the reader
+# of its output goes away. Every byte it wrote must be on
 # disk; a stopped run must end promptly, by the signal it got (exit status
 # 128 + n, as a shell sees it), without a run-time error text.
 #
@@ -129,6 +130,21 @@ stop_with busy_sigquit busy QUIT silent_input
 stop_with asleep_sigterm asleep TERM silent_input
 stop_with waiting_sigint waiting INT silent_input
 stop_with waiting_sigterm waiting TERM silent_input
+
+# --- the reader of its output goes away (SIGPIPE): the same, by SIGPIPE
+pack pipe_closed "loop:
+    PUSH_STR \"linha de texto\"
+    CON_WRITE 6
+    CON_WRITE 5
+    JUMP loop"
+dir=$work/pipe_closed
+(cd "$dir" && timeout 10 ./prog </dev/null 2>err | head -c 20 >out; echo "${PIPESTATUS[0]}" >status)
+problems=()
+[ "$(cat "$dir/status")" = 141 ] || problems+=("exit status $(cat "$dir/status"), not 141 (SIGPIPE)")
+[ "$(cat "$dir/out")" = "$(printf 'linha de texto\nlinha')" ] || problems+=("output '$(cat "$dir/out")'")
+[ -s "$dir/err" ] && problems+=("stderr: $(head -c 200 "$dir/err")")
+while IFS= read -r p; do [ -n "$p" ] && problems+=("$p"); done < <(check_files "$dir")
+report pipe_closed "${problems[@]}"
 
 echo "ways out: $pass passed, $fail failed"
 [ "$fail" -eq 0 ]
