@@ -7,6 +7,7 @@ namespace lousa {
 namespace {
 
 // Bytes 0x80-0xFF of code page 850; 0x00-0x7F are ASCII.
+// clang-format off
 constexpr std::array<char16_t, 128> kUpperHalf = {
     0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7,  // 80
     0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x00EC, 0x00C4, 0x00C5,  // 88
@@ -25,6 +26,7 @@ constexpr std::array<char16_t, 128> kUpperHalf = {
     0x00AD, 0x00B1, 0x2017, 0x00BE, 0x00B6, 0x00A7, 0x00F7, 0x00B8,  // F0
     0x00B0, 0x00A8, 0x00B7, 0x00B9, 0x00B3, 0x00B2, 0x25A0, 0x00A0,  // F8
 };
+// clang-format on
 
 // Latin-1 code points (U+0080-U+00FF) back to code page 850; 0 = not in the page.
 constexpr std::array<std::uint8_t, 128> makeLatin1Reverse() {
@@ -40,16 +42,20 @@ constexpr std::array<std::uint8_t, 128> kLatin1Reverse = makeLatin1Reverse();
 constexpr char32_t kReplacement = 0xFFFD;
 
 // The symbols of the control bytes 0-31 on a PC text screen.
+// clang-format off
 constexpr std::array<char16_t, 32> kControlGlyphs = {
     0x0020, 0x263A, 0x263B, 0x2665, 0x2666, 0x2663, 0x2660, 0x2022,  // 00
     0x25D8, 0x25CB, 0x25D9, 0x2642, 0x2640, 0x266A, 0x266B, 0x263C,  // 08
     0x25BA, 0x25C4, 0x2195, 0x203C, 0x00B6, 0x00A7, 0x25AC, 0x21A8,  // 10
     0x2191, 0x2193, 0x2192, 0x2190, 0x221F, 0x2194, 0x25B2, 0x25BC,  // 18
 };
+// clang-format on
 
 }  // namespace
 
-char32_t unicodeFromCp850(std::uint8_t byte) { return byte < 0x80 ? char32_t{byte} : char32_t{kUpperHalf[byte - 0x80]}; }
+char32_t unicodeFromCp850(std::uint8_t byte) {
+    return byte < 0x80 ? char32_t{byte} : char32_t{kUpperHalf[byte - 0x80]};
+}
 
 char32_t glyphOfCp850(std::uint8_t byte) {
     if (byte < 0x20) return kControlGlyphs[byte];

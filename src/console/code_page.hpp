@@ -39,11 +39,11 @@ std::string cp850FromUtf8(std::string_view utf8Text);
 class Utf8Decoder {
 public:
     enum class Status {
-        kNeedMore,    // inside a multi-byte sequence
-        kCodePoint,   // codePoint() holds a complete character
-        kMalformed,   // the bytes so far form no character; the decoder is reset
-                      // and the byte that broke the sequence must be offered again
-                      // when reprocess() is true
+        kNeedMore,   // inside a multi-byte sequence
+        kCodePoint,  // codePoint() holds a complete character
+        kMalformed,  // the bytes so far form no character; the decoder is reset
+                     // and the byte that broke the sequence must be offered again
+                     // when reprocess() is true
     };
 
     Status push(std::uint8_t byte);

@@ -21,64 +21,79 @@ struct PunctuationKey {
     std::uint16_t virtualKey;
 };
 constexpr PunctuationKey kPunctuation[] = {
-    {';', ':', 186}, {'=', '+', 187}, {',', '<', 188}, {'-', '_', 189},  {'.', '>', 190}, {'/', '?', 191},
+    {';', ':', 186}, {'=', '+', 187}, {',', '<', 188},  {'-', '_', 189}, {'.', '>', 190},  {'/', '?', 191},
     {'`', '~', 192}, {'[', '{', 219}, {'\\', '|', 220}, {']', '}', 221}, {'\'', '"', 222},
 };
 constexpr char kShiftedDigits[] = ")!@#$%^&*(";
 
-// The key named by the number of an "ESC [ n ~" sequence (VT220, xterm, rxvt,
-// Linux console). 0 = no key. rxvt sends Shift+F3..F10 as 25..34; with Shift
-// already in the code those keys set shiftAnyway.
-std::uint16_t tildeKey(int number, bool& shiftAnyway) {
-    shiftAnyway = false;
-    switch (number) {
-        case 1: return vk::kHome;  // VT220 Find, Home on the Linux console
-        case 2: return vk::kInsert;
-        case 3: return vk::kDelete;
-        case 4: return vk::kEnd;  // VT220 Select, End on the Linux console
-        case 5: return vk::kPageUp;
-        case 6: return vk::kPageDown;
-        case 7: return vk::kHome;  // rxvt
-        case 8: return vk::kEnd;   // rxvt
-        case 11: case 12: case 13: case 14: case 15: return static_cast<std::uint16_t>(vk::kF1 + number - 11);
-        case 17: case 18: case 19: case 20: case 21: return static_cast<std::uint16_t>(vk::kF1 + 5 + number - 17);
-        case 23: return vk::kF1 + 10;
-        case 24: return vk::kF1 + 11;
-        case 25: case 26: shiftAnyway = true; return static_cast<std::uint16_t>(vk::kF1 + 2 + number - 25);
-        case 28: case 29: shiftAnyway = true; return static_cast<std::uint16_t>(vk::kF1 + 4 + number - 28);
-        case 31: case 32: case 33: case 34: shiftAnyway = true; return static_cast<std::uint16_t>(vk::kF1 + 6 + number - 31);
-        default: return 0;
-    }
+// Keys named by the number of an "ESC [ n ~" sequence (VT220, xterm, rxvt,
+// the Linux console). rxvt sends Shift+F3..F10 as 25..34, Shift included.
+struct TildeKey {
+    int number;
+    std::uint16_t virtualKey;
+    bool shift;
+};
+constexpr TildeKey kTildeKeys[] = {
+    {1, vk::kHome, false},  // VT220 Find, Home on the Linux console
+    {2, vk::kInsert, false},
+    {3, vk::kDelete, false},
+    {4, vk::kEnd, false},  // VT220 Select, End on the Linux
+                           // console
+    {5, vk::kPageUp, false},
+    {6, vk::kPageDown, false},
+    {7, vk::kHome, false},  // rxvt
+    {8, vk::kEnd, false},   // rxvt
+    {11, vk::kF1, false},
+    {12, vk::kF1 + 1, false},
+    {13, vk::kF1 + 2, false},
+    {14, vk::kF1 + 3, false},
+    {15, vk::kF1 + 4, false},
+    {17, vk::kF1 + 5, false},
+    {18, vk::kF1 + 6, false},
+    {19, vk::kF1 + 7, false},
+    {20, vk::kF1 + 8, false},
+    {21, vk::kF1 + 9, false},
+    {23, vk::kF1 + 10, false},
+    {24, vk::kF1 + 11, false},
+    {25, vk::kF1 + 2, true},
+    {26, vk::kF1 + 3, true},
+    {28, vk::kF1 + 4, true},
+    {29, vk::kF1 + 5, true},
+    {31, vk::kF1 + 6, true},
+    {32, vk::kF1 + 7, true},
+    {33, vk::kF1 + 8, true},
+    {34, vk::kF1 + 9, true},
+};
+
+const TildeKey* tildeKey(int number) {
+    for (const TildeKey& key : kTildeKeys)
+        if (key.number == number) return &key;
+    return nullptr;
 }
 
-// The key named by the final byte of a CSI or SS3 sequence. 0 = no key.
+// Keys named by the final byte of a CSI or SS3 sequence.
+struct LetterKey {
+    std::uint8_t finalByte;
+    std::uint16_t virtualKey;
+};
+constexpr LetterKey kLetterKeys[] = {
+    {'A', vk::kUp},    {'B', vk::kDown},   {'C', vk::kRight},  {'D', vk::kLeft},
+    {'H', vk::kHome},  {'F', vk::kEnd},    {'E', vk::kClear},  // keypad 5 (xterm)
+    {'G', vk::kClear},                                         // keypad 5 (Linux console)
+    {'P', vk::kF1},    {'Q', vk::kF1 + 1}, {'R', vk::kF1 + 2}, {'S', vk::kF1 + 3},
+};
+
+// 0 = no key.
 std::uint16_t letterKey(std::uint8_t finalByte) {
-    switch (finalByte) {
-        case 'A': return vk::kUp;
-        case 'B': return vk::kDown;
-        case 'C': return vk::kRight;
-        case 'D': return vk::kLeft;
-        case 'H': return vk::kHome;
-        case 'F': return vk::kEnd;
-        case 'E': return vk::kClear;  // keypad 5 (xterm)
-        case 'G': return vk::kClear;  // keypad 5 (Linux console)
-        case 'P': return vk::kF1;
-        case 'Q': return vk::kF1 + 1;
-        case 'R': return vk::kF1 + 2;
-        case 'S': return vk::kF1 + 3;
-        default: return 0;
-    }
+    for (const LetterKey& key : kLetterKeys)
+        if (key.finalByte == finalByte) return key.virtualKey;
+    return 0;
 }
 
 // rxvt's lower-case arrows: ESC [ a..d with Shift, ESC O a..d with Ctrl.
 std::uint16_t rxvtArrow(std::uint8_t finalByte) {
-    switch (finalByte) {
-        case 'a': return vk::kUp;
-        case 'b': return vk::kDown;
-        case 'c': return vk::kRight;
-        case 'd': return vk::kLeft;
-        default: return 0;
-    }
+    if (finalByte < 'a' || finalByte > 'd') return 0;
+    return letterKey(static_cast<std::uint8_t>(finalByte - 'a' + 'A'));
 }
 
 // Modifier bits of the xterm parameter m (m - 1: 1 Shift, 2 Alt, 4 Ctrl, 8 Meta).
@@ -148,11 +163,21 @@ void KeyDecoder::push(std::uint8_t byte) {
         return;
     }
     switch (state_) {
-        case State::kGround: ground(byte, false); break;
-        case State::kEscape: escape(byte); break;
-        case State::kCsi: csi(byte); break;
-        case State::kSs3: ss3(byte); break;
-        case State::kLinuxFunction: linuxFunction(byte); break;
+        case State::kGround:
+            ground(byte, false);
+            break;
+        case State::kEscape:
+            escape(byte);
+            break;
+        case State::kCsi:
+            csi(byte);
+            break;
+        case State::kSs3:
+            ss3(byte);
+            break;
+        case State::kLinuxFunction:
+            linuxFunction(byte);
+            break;
     }
 }
 
@@ -172,7 +197,8 @@ void KeyDecoder::ground(std::uint8_t byte, bool alt) {
 void KeyDecoder::utf8Byte(std::uint8_t byte, bool alt) {
     utf8Alt_ = alt;
     switch (utf8_.push(byte)) {
-        case Utf8Decoder::Status::kNeedMore: return;
+        case Utf8Decoder::Status::kNeedMore:
+            return;
         case Utf8Decoder::Status::kCodePoint:
             emit(keyEventFromByte(cp850FromUnicode(utf8_.codePoint())), alt);
             return;
@@ -266,8 +292,8 @@ void KeyDecoder::finishCsi(std::uint8_t finalByte) {
     KeyEvent event;
     switch (finalByte) {
         case '~':
-        case '$':   // rxvt: Shift
-        case '^':   // rxvt: Ctrl
+        case '$':    // rxvt: Shift
+        case '^':    // rxvt: Ctrl
         case '@': {  // rxvt: Ctrl+Shift
             if (first == 27 && parameterCount_ == 3) {
                 // xterm's modifyOtherKeys: ESC [ 27 ; m ; code ~
@@ -277,12 +303,11 @@ void KeyDecoder::finishCsi(std::uint8_t finalByte) {
                 emit(event, alt);
                 return;
             }
-            bool shiftAnyway = false;
-            const std::uint16_t key = tildeKey(first, shiftAnyway);
-            if (key == 0) return;
-            event = special(key);
+            const TildeKey* key = tildeKey(first);
+            if (key == nullptr) return;
+            event = special(key->virtualKey);
             applyModifierParameter(event, modifier);
-            event.shift = event.shift || shiftAnyway || finalByte == '$' || finalByte == '@';
+            event.shift = event.shift || key->shift || finalByte == '$' || finalByte == '@';
             event.ctrl = event.ctrl || finalByte == '^' || finalByte == '@';
             emit(event, alt);
             return;
@@ -302,7 +327,8 @@ void KeyDecoder::finishCsi(std::uint8_t finalByte) {
             emit(event, alt);
             return;
         }
-        default: break;
+        default:
+            break;
     }
     if (const std::uint16_t arrow = rxvtArrow(finalByte); arrow != 0 && parameterCount_ == 0) {
         event = special(arrow);
@@ -380,7 +406,8 @@ void KeyDecoder::linuxFunction(std::uint8_t byte) {
 void KeyDecoder::timeout() {
     const bool alt = altPrefix_;
     switch (state_) {
-        case State::kGround: break;
+        case State::kGround:
+            break;
         case State::kEscape:
             if (alt) emit(keyEventFromByte(kEsc), false);
             emit(keyEventFromByte(kEsc), false);
@@ -393,7 +420,8 @@ void KeyDecoder::timeout() {
                 emit(keyEventFromByte(state_ == State::kCsi ? '[' : 'O'), true);
             }
             break;
-        case State::kLinuxFunction: break;  // ESC [ [ cut short: dropped
+        case State::kLinuxFunction:
+            break;  // ESC [ [ cut short: dropped
     }
     state_ = State::kGround;
     altPrefix_ = false;

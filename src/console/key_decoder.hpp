@@ -25,7 +25,6 @@
 
 namespace lousa {
 
-
 // Virtual-key codes the decoder produces besides those of key_event.hpp.
 namespace vk {
 inline constexpr std::uint16_t kBack = 8;

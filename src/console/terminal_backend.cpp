@@ -1,17 +1,15 @@
 #include "console/terminal_backend.hpp"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <langinfo.h>
 #include <locale.h>
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
 #include "console/code_page.hpp"
-#include "console/key_decoder.hpp"
-#include "console/line_editor.hpp"
-#include "console/terminal_console.hpp"
 #include "vm/latin1.hpp"
 
 namespace lousa {
@@ -117,7 +115,9 @@ void TerminalBackend::markDirty(int row, int firstColumn, int lastColumn) {
     anyDirty_ = true;
 }
 
-void TerminalBackend::cellsChanged(int row, int firstColumn, int lastColumn) { markDirty(row, firstColumn, lastColumn); }
+void TerminalBackend::cellsChanged(int row, int firstColumn, int lastColumn) {
+    markDirty(row, firstColumn, lastColumn);
+}
 
 void TerminalBackend::scrolling(const ScreenRect& region, int lines) {
     if (screen_ == nullptr || finished_) return;
@@ -321,55 +321,6 @@ void TerminalBackend::writeFinalMessage(std::string_view latin1Text) {
     const std::string text = charset_ == Charset::kUtf8 ? utf8FromLatin1(latin1Text) : std::string(latin1Text);
     out_ += text;
     writeOut();
-}
-
-namespace {
-
-// How long the start-up cursor query waits for the terminal's answer.
-constexpr int kCursorQueryTimeoutMs = 300;
-
-}  // namespace
-
-std::unique_ptr<Console> makeTerminalConsole(int inputFd, int outputFd) {
-    auto session = std::make_unique<TerminalSession>(inputFd, outputFd);
-    if (!session->outputIsTerminal()) return nullptr;
-    TerminalSession& sessionRef = *session;
-    const bool inputIsTerminal = session->inputIsTerminal();
-    if (inputIsTerminal) session->enterProgramMode();
-
-    const TerminalSize size = session->size().value_or(TerminalSize{});
-    std::string typedAhead;
-    std::optional<CursorPosition> cursor = session->queryCursor(kCursorQueryTimeoutMs, typedAhead);
-    if (cursor) {
-        cursor->column = std::min(cursor->column, size.columns);
-        cursor->row = std::min(cursor->row, size.rows);
-    }
-
-    const TerminalBackend::Charset charset = TerminalBackend::charsetForLocale();
-    auto backend = std::make_unique<TerminalBackend>(outputFd, std::move(session), charset);
-    TerminalBackend& backendRef = *backend;
-    std::unique_ptr<ByteSource> input;
-    TerminalByteSource* terminalInput = nullptr;
-    if (inputIsTerminal) {
-        auto source = std::make_unique<TerminalByteSource>(inputFd, sessionRef, std::move(typedAhead));
-        terminalInput = source.get();
-        input = std::move(source);
-    } else {
-        input = std::make_unique<FdByteSource>(inputFd);
-    }
-    auto console = std::make_unique<Console>(std::move(backend), std::move(input), size.columns, size.rows);
-    backendRef.attach(console->screen(), cursor);
-    // Without an answer the cursor is taken to be at column 1 of the bottom row.
-    const CursorPosition start = cursor.value_or(CursorPosition{1, size.rows});
-    console->screen().placeCursor(start.column, start.row);
-    // Typed UTF-8 becomes code page 850; piped bytes are taken as they are.
-    const bool utf8Keys = inputIsTerminal && charset == TerminalBackend::Charset::kUtf8;
-    auto keys = std::make_unique<DecodedKeySource>(console->input(), utf8Keys);
-    // A flush of the input also drops what the decoder holds of it.
-    if (terminalInput != nullptr) terminalInput->setOnDiscard([decoded = keys.get()] { decoded->discardHeld(); });
-    console->setKeySource(std::move(keys));
-    if (inputIsTerminal) console->setLineSource(std::make_unique<LineEditor>(*console));
-    return console;
 }
 
 }  // namespace lousa

@@ -119,7 +119,7 @@ private:
     bool cursorKnown_ = false;
     int cursorColumn_ = 1;
     int cursorRow_ = 1;
-    int attribute_ = kUnknownAttribute;  // what the terminal draws with now
+    int attribute_ = kUnknownAttribute;         // what the terminal draws with now
     std::optional<bool> cursorVisible_ = true;  // nullopt: unknown
     bool finished_ = false;
 };

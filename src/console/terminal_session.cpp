@@ -1,9 +1,5 @@
 #include "console/terminal_session.hpp"
 
-#include <cerrno>
-#include <csignal>
-#include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <langinfo.h>
 #include <locale.h>
@@ -12,6 +8,11 @@
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
 
 #include "loader/stop_signals.hpp"
 
@@ -96,7 +97,7 @@ void reapplyAfterContinue() {
 void onStop(int signal);
 
 void installStopHandler() {
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = onStop;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
@@ -106,7 +107,7 @@ void installStopHandler() {
 void onStop(int) {
     const int savedErrno = errno;
     restoreTerminal();
-    struct sigaction defaultAction{};
+    struct sigaction defaultAction {};
     defaultAction.sa_handler = SIG_DFL;
     sigemptyset(&defaultAction.sa_mask);
     ::sigaction(SIGTSTP, &defaultAction, nullptr);
@@ -129,11 +130,11 @@ void onContinue(int) {
 void onResize(int) { gResized = 1; }
 
 void install(int signal, void (*handler)(int), int flags, bool keepIgnored) {
-    struct sigaction previous{};
+    struct sigaction previous {};
     if (::sigaction(signal, nullptr, &previous) != 0) return;
     // A signal the shell told us to ignore (a background job's Ctrl+C) stays ignored.
     if (keepIgnored && previous.sa_handler == SIG_IGN) return;
-    struct sigaction action{};
+    struct sigaction action {};
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
     action.sa_flags = flags;
@@ -228,6 +229,8 @@ bool TerminalSession::takeResized() {
     gResized = 0;
     return true;
 }
+
+bool TerminalSession::redrawPending() { return gResized != 0 || gContinued != 0; }
 
 bool TerminalSession::takeContinued() {
     if (gContinued == 0) return false;
@@ -341,6 +344,7 @@ std::size_t TerminalByteSource::read(char* buffer, std::size_t capacity) {
         return n;
     }
     for (;;) {
+        waitForInput();
         const std::size_t n = FdByteSource::read(buffer, capacity);
         if (n == 0 || !session_.lateReportExpected()) return n;
         std::string bytes(buffer, n);
@@ -354,6 +358,18 @@ std::size_t TerminalByteSource::read(char* buffer, std::size_t capacity) {
 
 bool TerminalByteSource::waitReadable(int timeoutMs) {
     return !typedAhead_.empty() || FdByteSource::waitReadable(timeoutMs);
+}
+
+void TerminalByteSource::waitForInput() {
+    // The signals of job control and resizing restart a blocked read, so the
+    // wait looks up now and then for a screen to redraw.
+    constexpr int kLookEveryMs = 200;
+    while (!stopRequested()) {
+        if (onRedraw_ && TerminalSession::redrawPending()) onRedraw_();
+        pollfd p{fd(), POLLIN, 0};
+        const int ready = ::poll(&p, 1, kLookEveryMs);
+        if (ready > 0 || (ready < 0 && errno != EINTR)) return;
+    }
 }
 
 void TerminalByteSource::discardPending() {

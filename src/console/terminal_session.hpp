@@ -81,6 +81,8 @@ public:
     // Raised by SIGWINCH and SIGCONT; each call takes the flag down.
     static bool takeResized();
     static bool takeContinued();
+    // Whether either flag is up, leaving it up.
+    static bool redrawPending();
 
 private:
     int inputFd_;
@@ -108,11 +110,18 @@ public:
     void discardPending() override;
     // Called when typed-ahead input is discarded, for those who hold some of it decoded.
     void setOnDiscard(std::function<void()> onDiscard) { onDiscard_ = std::move(onDiscard); }
+    // Called while waiting for input when the terminal was resized or the
+    // process continued after a stop, so the screen is redrawn at once
+    // rather than at the next key.
+    void setOnRedraw(std::function<void()> onRedraw) { onRedraw_ = std::move(onRedraw); }
 
 private:
+    void waitForInput();
+
     TerminalSession& session_;
     std::string typedAhead_;
     std::function<void()> onDiscard_;
+    std::function<void()> onRedraw_;
 };
 
 // Key presses from a terminal whose output is not a terminal: line reads use

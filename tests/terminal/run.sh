@@ -126,7 +126,8 @@ run_one() {
   # job control as an interactive shell has it, and records the terminal
   # settings around it. Its INT trap is a handler (not "ignore"), so the
   # program starts with the default disposition. A job stopped by Ctrl+Z is
-  # brought back with fg when the script says "resume".
+  # brought back with fg when the script says "resume"; meanwhile the shell
+  # clears the screen and writes on it, so that the redraw after fg shows.
   cat >"$dir/wrap.sh" <<EOF
 set -m
 trap ':' INT
@@ -136,6 +137,7 @@ stty -g >before.stty
 sh -c 'echo \$\$ >pid; exec ./program' $( [ -f "$source/stdin" ] && echo "<'$source/stdin'" )
 status=\$?
 while [ \$status -eq 148 ]; do
+  printf '\\033[H\\033[2J\\033[3;1H[parado]'
   : >stopped
   while [ ! -f resume ]; do sleep 0.05; done
   rm -f resume stopped

@@ -21,8 +21,10 @@ TEST(CodePage, EveryByteHasItsOwnCharacterAndComesBack) {
 
 TEST(CodePage, HoldsAllOfLatin1AboveTheControls) {
     // Code page 850 is a permutation of Latin-1's printable upper half plus 32 drawing characters.
-    for (char32_t cp = 0xA0; cp <= 0xFF; ++cp) EXPECT_NE(cp850FromUnicode(cp), '?') << std::hex << static_cast<unsigned>(cp);
-    for (char32_t cp = 0x80; cp < 0xA0; ++cp) EXPECT_EQ(cp850FromUnicode(cp), '?') << std::hex << static_cast<unsigned>(cp);
+    for (char32_t cp = 0xA0; cp <= 0xFF; ++cp)
+        EXPECT_NE(cp850FromUnicode(cp), '?') << std::hex << static_cast<unsigned>(cp);
+    for (char32_t cp = 0x80; cp < 0xA0; ++cp)
+        EXPECT_EQ(cp850FromUnicode(cp), '?') << std::hex << static_cast<unsigned>(cp);
 }
 
 TEST(CodePage, KnownLettersAndBoxCharacters) {
@@ -66,14 +68,18 @@ TEST(CodePage, SurrogatesAndOutOfRangeAreWrittenAsReplacement) {
 }
 
 TEST(CodePage, MalformedUtf8NeverSwallowsTheFollowingText) {
-    EXPECT_EQ(cp850FromUtf8("a\x80" "b"), "a?b");           // stray continuation byte
-    EXPECT_EQ(cp850FromUtf8("\xC3" "b"), "?b");             // sequence cut by ASCII
-    EXPECT_EQ(cp850FromUtf8("\xC3\xC3\xA7"), "?\x87");      // cut by the start of the next letter
-    EXPECT_EQ(cp850FromUtf8("\xC0\x80"), "??");             // overlong NUL: neither byte may start anything
-    EXPECT_EQ(cp850FromUtf8("\xE0\x80\x80z"), "?z");         // overlong three-byte form
-    EXPECT_EQ(cp850FromUtf8("\xED\xA0\x80"), "?");          // encoded surrogate
-    EXPECT_EQ(cp850FromUtf8("\xF5\x80"), "??");             // lead byte beyond U+10FFFF
-    EXPECT_EQ(cp850FromUtf8("ok\xE2\x94"), "ok?");          // text ends inside a character
+    EXPECT_EQ(cp850FromUtf8("a\x80"
+                            "b"),
+              "a?b");  // stray continuation byte
+    EXPECT_EQ(cp850FromUtf8("\xC3"
+                            "b"),
+              "?b");                                    // sequence cut by ASCII
+    EXPECT_EQ(cp850FromUtf8("\xC3\xC3\xA7"), "?\x87");  // cut by the start of the next letter
+    EXPECT_EQ(cp850FromUtf8("\xC0\x80"), "??");         // overlong NUL: neither byte may start anything
+    EXPECT_EQ(cp850FromUtf8("\xE0\x80\x80z"), "?z");    // overlong three-byte form
+    EXPECT_EQ(cp850FromUtf8("\xED\xA0\x80"), "?");      // encoded surrogate
+    EXPECT_EQ(cp850FromUtf8("\xF5\x80"), "??");         // lead byte beyond U+10FFFF
+    EXPECT_EQ(cp850FromUtf8("ok\xE2\x94"), "ok?");      // text ends inside a character
 }
 
 }  // namespace

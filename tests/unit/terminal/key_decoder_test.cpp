@@ -50,7 +50,7 @@ TEST(KeyDecoder, EditingKeysInEveryTerminalsForm) {
     EXPECT_EQ(keys("\x1b[2~\x1b[3~\x1b[5~\x1b[6~"), (V{"45/0", "46/0", "33/0", "34/0"}));
     EXPECT_EQ(keys("\x1b[5;5~\x1b[1;5H\x1b[3;2~"), (V{"33/0 C", "36/0 C", "46/0 S"}));
     EXPECT_EQ(keys("\x1b[5^\x1b[3$\x1b[2@"), (V{"33/0 C", "46/0 S", "45/0 SC"}));  // rxvt
-    EXPECT_EQ(keys("\x1b[E\x1b[G"), (V{"12/0", "12/0"}));  // keypad 5
+    EXPECT_EQ(keys("\x1b[E\x1b[G"), (V{"12/0", "12/0"}));                          // keypad 5
 }
 
 TEST(KeyDecoder, FunctionKeysWithModifiers) {
@@ -82,11 +82,13 @@ TEST(KeyDecoder, EscapeAloneAltAndDoubleEscape) {
     EXPECT_EQ(drain(decoder), (V{"27/27"}));
     EXPECT_FALSE(decoder.waitingForMore());
 
-    EXPECT_EQ(keys("\x1bx\x1bX\x1b" "1"), (V{"88/120 A", "88/88 SA", "49/49 A"}));
+    EXPECT_EQ(keys("\x1bx\x1bX\x1b"
+                   "1"),
+              (V{"88/120 A", "88/88 SA", "49/49 A"}));
     EXPECT_EQ(keys("\x1b\x7f"), (V{"8/8 A"}));
-    EXPECT_EQ(keys("\x1b\xc3\xa7"), (V{"0/135 A"}));           // Alt+ç: UTF-8 after ESC
-    EXPECT_EQ(keys("\x1b\x1b"), (V{"27/27", "27/27"}));          // two presses of Escape
-    EXPECT_EQ(keys("\x1b\x1b[A"), (V{"38/0 A"}));                // rxvt's Alt+Up
+    EXPECT_EQ(keys("\x1b\xc3\xa7"), (V{"0/135 A"}));     // Alt+ç: UTF-8 after ESC
+    EXPECT_EQ(keys("\x1b\x1b"), (V{"27/27", "27/27"}));  // two presses of Escape
+    EXPECT_EQ(keys("\x1b\x1b[A"), (V{"38/0 A"}));        // rxvt's Alt+Up
     EXPECT_EQ(keys("\x1b\x1bq"), (V{"27/27", "81/113 A"}));
     EXPECT_EQ(keys("\x1b\x1b\x1b"), (V{"27/27 A", "27/27", "27/27"}));
     // ESC [ and ESC O with nothing after them were Alt+[ and Alt+O.
@@ -110,12 +112,12 @@ TEST(KeyDecoder, SequencesArrivingByteByByteGiveOneKeyAtTheEnd) {
 
 TEST(KeyDecoder, UnknownSequencesAreDroppedWhole) {
     EXPECT_EQ(keys("\x1b[99~x"), (V{"88/120"}));
-    EXPECT_EQ(keys("\x1b[?1;2cx"), (V{"88/120"}));         // a device attributes report
-    EXPECT_EQ(keys("\x1b[<0;12;5Mx"), (V{"88/120"}));      // an SGR mouse report
-    EXPECT_EQ(keys("\x1b[Ix\x1b[O"), (V{"88/120"}));       // focus in/out
-    EXPECT_EQ(keys("\x1b[2 qx"), (V{"88/120"}));           // an intermediate byte
+    EXPECT_EQ(keys("\x1b[?1;2cx"), (V{"88/120"}));     // a device attributes report
+    EXPECT_EQ(keys("\x1b[<0;12;5Mx"), (V{"88/120"}));  // an SGR mouse report
+    EXPECT_EQ(keys("\x1b[Ix\x1b[O"), (V{"88/120"}));   // focus in/out
+    EXPECT_EQ(keys("\x1b[2 qx"), (V{"88/120"}));       // an intermediate byte
     EXPECT_EQ(keys("\x1bOzx\x1b[[Zy"), (V{"88/120", "89/121"}));
-    EXPECT_EQ(keys("\x1b[1;"), V{});                       // cut short at the end of input
+    EXPECT_EQ(keys("\x1b[1;"), V{});  // cut short at the end of input
     // A flood of parameter bytes is read to its end without growing, then dropped.
     EXPECT_EQ(keys("\x1b[" + std::string(5000, '9') + "Ax"), (V{"88/120"}));
     EXPECT_EQ(keys("\x1b[" + std::string(5000, ';') + "~x"), (V{"88/120"}));
@@ -129,9 +131,9 @@ TEST(KeyDecoder, ByteOutsideASequenceEndsItAndCounts) {
 
 TEST(KeyDecoder, Utf8LettersBecomeCodePageBytes) {
     EXPECT_EQ(keys("a\xc3\xa7\xc3\xa3\xe2\x95\x94"), (V{"65/97", "0/135", "0/198", "0/201"}));
-    EXPECT_EQ(keys("\xe2\x82\xac"), (V{"191/63 S"}));              // € is not in the page: '?'
-    EXPECT_EQ(keys("\xc3"), (V{"191/63 S"}));                     // cut short
-    EXPECT_EQ(keys("\xc3z"), (V{"191/63 S", "90/122"}));          // broken, and the z is kept
+    EXPECT_EQ(keys("\xe2\x82\xac"), (V{"191/63 S"}));           // € is not in the page: '?'
+    EXPECT_EQ(keys("\xc3"), (V{"191/63 S"}));                   // cut short
+    EXPECT_EQ(keys("\xc3z"), (V{"191/63 S", "90/122"}));        // broken, and the z is kept
     EXPECT_EQ(keys("\xc3\xa7", false), (V{"0/195", "0/167"}));  // piped bytes are taken as they are
 
     KeyDecoder decoder(true);

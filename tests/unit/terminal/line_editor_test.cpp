@@ -42,7 +42,9 @@ TEST(LineEditor, ScanningReadsSeeTheLineFeedAfterTheLine) {
 }
 
 TEST(LineEditor, BackspaceRemovesAndBlanksTheLastCharacter) {
-    EditorRig rig("abX\x7f" "c\b\bZ\r");
+    EditorRig rig(
+        "abX\x7f"
+        "c\b\bZ\r");
     EXPECT_EQ(rig.line(), "aZ");
     EXPECT_EQ(rig.row(1).substr(0, 4), "aZ  ");
     EditorRig empty("\x7f\x7fq\r");  // nothing to remove: nothing moves
@@ -85,11 +87,17 @@ TEST(LineEditor, EchoUsesTheCurrentAttribute) {
 TEST(LineEditor, ControlKeys) {
     EditorRig eraseAll("abc\x15xy\x1b\x1bz\r");  // Ctrl+U, then Escape (the second ESC shows the first was a key)
     EXPECT_EQ(eraseAll.line(), "z");
-    EditorRig keysIgnored("a\x1b[A\x1b[15~\x01" "b\r");  // an arrow, F5, Ctrl+A
+    EditorRig keysIgnored(
+        "a\x1b[A\x1b[15~\x01"
+        "b\r");  // an arrow, F5, Ctrl+A
     EXPECT_EQ(keysIgnored.line(), "ab");
-    EditorRig endOfInput("\x04" "more\r");
+    EditorRig endOfInput(
+        "\x04"
+        "more\r");
     EXPECT_EQ(endOfInput.line(), std::nullopt);
-    EditorRig partial("ab\x04" "cd\r");  // Ctrl+D on a non-empty line delivers it as typed
+    EditorRig partial(
+        "ab\x04"
+        "cd\r");  // Ctrl+D on a non-empty line delivers it as typed
     EXPECT_EQ(partial.line(), "abcd");
 }
 

@@ -2,17 +2,17 @@
 // A pseudo-terminal for tests: the test plays the terminal on the master side
 // while the code under test uses the slave side as its terminal.
 
-#include <gtest/gtest.h>
-
-#include <cstring>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <stdlib.h>
-#include <string>
-#include <string_view>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <cstring>
+#include <string>
+#include <string_view>
 
 namespace lousa::test {
 
@@ -56,7 +56,9 @@ struct Pty {
             out.append(buffer, static_cast<std::size_t>(n));
         }
     }
-    void type(std::string_view bytes) const { ASSERT_EQ(::write(master, bytes.data(), bytes.size()), ssize_t(bytes.size())); }
+    void type(std::string_view bytes) const {
+        ASSERT_EQ(::write(master, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    }
 
     int master = -1;
     int slave = -1;

@@ -59,8 +59,10 @@ struct Rig {
                 const Cell& cell = screen.cellAt(column, row);
                 const VtScreen::VtCell& shown = vt.at(column, row);
                 ASSERT_EQ(shown.glyph, glyph(cell.character)) << context << " at " << column << "," << row;
-                ASSERT_EQ(shown.foreground, expectedForeground(cell.attribute)) << context << " at " << column << "," << row;
-                ASSERT_EQ(shown.background, expectedBackground(cell.attribute)) << context << " at " << column << "," << row;
+                ASSERT_EQ(shown.foreground, expectedForeground(cell.attribute))
+                    << context << " at " << column << "," << row;
+                ASSERT_EQ(shown.background, expectedBackground(cell.attribute))
+                    << context << " at " << column << "," << row;
             }
         }
         ASSERT_EQ(vt.column(), screen.cursorColumn()) << context;
@@ -90,13 +92,19 @@ TEST(TerminalBackend, RandomConsoleOperationsLeaveTheTerminalShowingTheModel) {
                     std::string text;
                     for (int n = pick(1, 30); n > 0; --n) {
                         const int kind = pick(0, 9);
-                        text += kind == 0 ? '\r' : kind == 1 ? '\n' : kind == 2 ? '\b' : static_cast<char>(pick(0, 255));
+                        text += kind == 0   ? '\r'
+                                : kind == 1 ? '\n'
+                                : kind == 2 ? '\b'
+                                            : static_cast<char>(pick(0, 255));
                     }
                     rig.screen.write(text);
                     what = "write";
                     break;
                 }
-                case 3: rig.screen.gotoXY(pick(0, size.first + 1), pick(0, size.second + 1)); what = "gotoxy"; break;
+                case 3:
+                    rig.screen.gotoXY(pick(0, size.first + 1), pick(0, size.second + 1));
+                    what = "gotoxy";
+                    break;
                 case 4: {
                     const int left = pick(1, size.first);
                     const int top = pick(1, size.second);
@@ -108,15 +116,30 @@ TEST(TerminalBackend, RandomConsoleOperationsLeaveTheTerminalShowingTheModel) {
                     if (pick(0, 3) == 0) rig.screen.setWindow(1, 1, size.first, size.second);
                     what = "whole window";
                     break;
-                case 6: rig.screen.clearWindow(); what = "clear"; break;
-                case 7: rig.screen.clearToEndOfLine(); what = "clreol"; break;
-                case 8: rig.screen.insertLine(); what = "insline"; break;
-                case 9: rig.screen.deleteLine(); what = "delline"; break;
+                case 6:
+                    rig.screen.clearWindow();
+                    what = "clear";
+                    break;
+                case 7:
+                    rig.screen.clearToEndOfLine();
+                    what = "clreol";
+                    break;
+                case 8:
+                    rig.screen.insertLine();
+                    what = "insline";
+                    break;
+                case 9:
+                    rig.screen.deleteLine();
+                    what = "delline";
+                    break;
                 case 10:
                     rig.screen.setAttribute(pick(0, 3) == 0 ? 7 : static_cast<std::uint8_t>(pick(0, 255)));
                     what = "colour";
                     break;
-                case 11: rig.screen.setCursorVisible(pick(0, 1) == 1); what = "cursor"; break;
+                case 11:
+                    rig.screen.setCursorVisible(pick(0, 1) == 1);
+                    what = "cursor";
+                    break;
             }
             rig.present();
             rig.expectSameAsModel("step " + std::to_string(step) + " (" + what + ")");

@@ -1,21 +1,21 @@
 #include "console/terminal_session.hpp"
 
-#include "loader/stop_signals.hpp"
-#include "unit/terminal/pty.hpp"
-
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstring>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <termios.h>
 #include <thread>
-#include <unistd.h>
+
+#include "loader/stop_signals.hpp"
+#include "unit/terminal/pty.hpp"
 
 namespace lousa {
 namespace {
@@ -157,7 +157,10 @@ TEST(TerminalSession, CursorReportParsing) {
     ASSERT_TRUE(takeCursorReport(bytes, position));
     EXPECT_EQ(position, (CursorPosition{80, 24}));
     EXPECT_EQ(bytes, "x\x1b[1;5Ay");
-    for (std::string notReport : {"\x1b[;5R", "\x1b[5R", "\x1b[5;R", "\x1b[5;5", "\x1b" "5;5R", "\x1b[1234567;1R"}) {
+    for (std::string notReport : {"\x1b[;5R", "\x1b[5R", "\x1b[5;R", "\x1b[5;5",
+                                  "\x1b"
+                                  "5;5R",
+                                  "\x1b[1234567;1R"}) {
         EXPECT_FALSE(takeCursorReport(notReport, position)) << notReport.substr(1);
     }
 }

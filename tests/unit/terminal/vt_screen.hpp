@@ -20,7 +20,7 @@ public:
     static constexpr int kDefault = -1;
 
     struct VtCell {
-        std::string glyph;  // UTF-8 text of the character
+        std::string glyph;          // UTF-8 text of the character
         int foreground = kDefault;  // SGR colour number (30-37, 90-97) or kDefault
         int background = kDefault;  // SGR colour number (40-47, 100-107) or kDefault
     };
@@ -86,8 +86,12 @@ private:
             return;
         }
         switch (byte) {
-            case 0x1B: state_ = State::kEscape; return;
-            case 7: ++bells_; return;
+            case 0x1B:
+                state_ = State::kEscape;
+                return;
+            case 7:
+                ++bells_;
+                return;
             case 13:
                 column_ = 1;
                 pendingWrap_ = false;
@@ -96,7 +100,8 @@ private:
                 if (pendingWrap_) error("line feed while waiting to wrap");
                 lineFeed();
                 return;
-            default: break;
+            default:
+                break;
         }
         if (byte < 0x20 || byte == 0x7F) {
             error("control byte " + std::to_string(byte));
