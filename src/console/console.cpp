@@ -4,13 +4,11 @@
 #include <ctime>
 #include <unistd.h>
 
+#include "console/key_decoder.hpp"
 #include "console/plain_backend.hpp"
-#include "loader/stop_signals.hpp"
-
-#if __has_include("console/terminal_console.hpp")
 #include "console/terminal_console.hpp"
-#define LOUSA_TERMINAL_CONSOLE 1
-#endif
+#include "console/terminal_session.hpp"
+#include "loader/stop_signals.hpp"
 
 namespace lousa {
 
@@ -65,17 +63,45 @@ void Console::finish() {
 
 void Console::writeFinalMessage(std::string_view latin1Text) { backend_->writeFinalMessage(latin1Text); }
 
+namespace {
+
+// Keys typed on a terminal whose output is not one: the terminal stays in its
+// own line mode (it echoes line reads) and goes to key mode only while a key
+// is read. The session restores it on every way out.
+class TerminalKeysForPlainOutput : public KeySource {
+public:
+    TerminalKeysForPlainOutput(std::unique_ptr<TerminalSession> session, std::unique_ptr<KeySource> keys)
+        : session_(std::move(session)), keys_(*session_, std::move(keys)) {}
+    std::optional<KeyEvent> nextKey() override { return keys_.nextKey(); }
+    bool keyWaiting() override { return keys_.keyWaiting(); }
+
+private:
+    std::unique_ptr<TerminalSession> session_;
+    KeyModeKeySource keys_;
+};
+
+}  // namespace
+
 std::unique_ptr<Console> makePlainConsole(int inputFd, int outputFd) {
-    return std::make_unique<Console>(std::make_unique<PlainBackend>(outputFd), std::make_unique<FdByteSource>(inputFd));
+    auto console =
+        std::make_unique<Console>(std::make_unique<PlainBackend>(outputFd), std::make_unique<FdByteSource>(inputFd));
+    // Piped bytes are decoded like a terminal's, so arrow-key sequences in a
+    // script arrive as the arrow keys.
+    console->setKeySource(std::make_unique<DecodedKeySource>(console->input(), false));
+    return console;
 }
 
 std::unique_ptr<Console> makeProcessConsole() {
-#ifdef LOUSA_TERMINAL_CONSOLE
     if (::isatty(STDOUT_FILENO) == 1) {
         if (std::unique_ptr<Console> console = makeTerminalConsole(STDIN_FILENO, STDOUT_FILENO)) return console;
     }
-#endif
-    return makePlainConsole(STDIN_FILENO, STDOUT_FILENO);
+    std::unique_ptr<Console> console = makePlainConsole(STDIN_FILENO, STDOUT_FILENO);
+    if (::isatty(STDIN_FILENO) == 1) {
+        auto session = std::make_unique<TerminalSession>(STDIN_FILENO, STDOUT_FILENO);
+        auto keys = std::make_unique<DecodedKeySource>(console->input(), false);
+        console->setKeySource(std::make_unique<TerminalKeysForPlainOutput>(std::move(session), std::move(keys)));
+    }
+    return console;
 }
 
 }  // namespace lousa

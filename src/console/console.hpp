@@ -63,14 +63,13 @@ private:
     bool finished_ = false;
 };
 
-// A plain console over two file descriptors (standard input and output).
+// A plain console over two file descriptors (standard input and output),
+// with keys decoded from the input bytes.
 std::unique_ptr<Console> makePlainConsole(int inputFd, int outputFd);
 
 // The console over the process's standard input and output: terminal mode
-// when standard output is a terminal and the terminal side is built in
-// (it provides console/terminal_console.hpp declaring
-//   std::unique_ptr<Console> makeTerminalConsole(int inputFd, int outputFd);
-// which may give null when the terminal cannot be set up), else plain mode.
+// (makeTerminalConsole) when standard output is a terminal, else plain mode;
+// in plain mode keys typed on a terminal are read in the terminal's key mode.
 std::unique_ptr<Console> makeProcessConsole();
 
 }  // namespace lousa
