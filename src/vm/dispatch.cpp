@@ -1,7 +1,10 @@
 // The fetch-dispatch loop. The hot families are included here as inline
 // definitions so that the compiler can fold each handler into its case.
 
+#include <algorithm>
 #include <new>
+
+#include "vm/opcode_table.hpp"
 
 #include "console/console.hpp"
 #include "instructions/compute/arithmetic.hpp"
@@ -47,10 +50,49 @@ std::uint64_t Interpretador::loop(std::uint64_t maxSteps) {
 
 #undef OP
 
+// The unbudgeted loop uses threaded dispatch: every handler ends with its
+// own indirect jump to the next one, which the branch predictor can learn
+// per opcode, and flattening folds the memory primitives into each handler.
+// `running` is still tested before every instruction, so HALT and a stop
+// request end the run at the next instruction boundary.
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpedantic"
+[[gnu::flatten]] void Interpretador::threadedLoop() {
+    constexpr UWord kInvalidSlot = kOpcodeLimit;
+    const void* table[kOpcodeLimit + 1];
+    for (const void*& entry : table) entry = &&invalid;
+#define OP(num, name, operands, handler) table[num] = &&op_##handler;
+#include "vm/opcodes.def"
+#undef OP
+
+#define LOUSA_NEXT()                                                          \
+    do {                                                                      \
+        if (!running.load(std::memory_order_relaxed)) return;                 \
+        goto* table[std::min<UWord>(fetchOpcode(), kInvalidSlot)];            \
+    } while (0)
+
+    LOUSA_NEXT();
+#define OP(num, name, operands, handler) \
+    op_##handler:                        \
+    op##handler();                       \
+    LOUSA_NEXT();
+#include "vm/opcodes.def"
+#undef OP
+invalid:
+    invalidInstruction();
+#undef LOUSA_NEXT
+}
+#pragma GCC diagnostic pop
+#else
+void Interpretador::threadedLoop() { loop<false>(0); }
+#endif
+
+
 void Interpretador::run() {
     try {
         start();
-        loop<false>(0);
+        threadedLoop();
     } catch (...) {
         // A run-time error has recorded its text; anything else ends the run silently.
     }

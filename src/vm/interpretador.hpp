@@ -146,6 +146,7 @@ private:
     void checkRange(Word v, Word low, Word high);
     template <bool Budgeted>
     std::uint64_t loop(std::uint64_t maxSteps);
+    void threadedLoop();
 };
 
 // The directory part of a path: through its last '/' or '\\', or empty.
