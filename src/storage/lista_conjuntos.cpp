@@ -8,47 +8,52 @@ namespace lousa {
 
 namespace {
 
+using Words = ListaConjuntos::Words;
+using RangeList = ListaConjuntos::RangeList;
+
 struct Range {
     Word low;
     Word high;
 };
 
-// The pairs of a list, reversed pairs dropped. An odd trailing word is no pair.
-std::vector<Range> rangesOf(const ListaConjuntos::RangeList& list) {
-    std::vector<Range> ranges;
-    ranges.reserve(list.size() / 2);
-    for (std::size_t i = 0; i + 1 < list.size(); i += 2)
-        if (list[i] <= list[i + 1]) ranges.push_back(Range{list[i], list[i + 1]});
-    return ranges;
+// Work buffers of the algebra, kept between calls so that the set
+// instructions do not allocate in their loops.
+thread_local std::vector<Range> sortBuffer;
+thread_local RangeList scratchA;
+thread_local RangeList scratchB;
+
+// Appends a range to a canonical list being built in order of low bounds,
+// merging it with the last range when they overlap or touch. Touching means
+// high + 1 == low; 64 bits keep INT32_MAX + 1 exact.
+void appendMerged(RangeList& out, Word low, Word high) {
+    if (!out.empty() && std::int64_t{out.back()} + 1 >= low) {
+        out.back() = std::max(out.back(), high);
+    } else {
+        out.push_back(low);
+        out.push_back(high);
+    }
 }
 
-// Sorts by low and merges overlapping and touching ranges in one pass.
-ListaConjuntos::RangeList canonical(std::vector<Range> ranges) {
-    std::sort(ranges.begin(), ranges.end(), [](const Range& a, const Range& b) { return a.low < b.low; });
-    ListaConjuntos::RangeList out;
-    out.reserve(ranges.size() * 2);
-    for (const Range& r : ranges) {
-        // Touching means high + 1 == low; 64 bits keep INT32_MAX + 1 exact.
-        if (!out.empty() && std::int64_t{out.back()} + 1 >= r.low) {
-            out.back() = std::max(out.back(), r.high);
-        } else {
-            out.push_back(r.low);
-            out.push_back(r.high);
-        }
-    }
-    return out;
+// The list itself when it is canonical (the usual case: stored sets and
+// results), else its canonical form built in scratch.
+Words canonicalView(Words list, RangeList& scratch) {
+    if (ListaConjuntos::isCanonical(list)) return list;
+    ListaConjuntos::normalizeInto(list, scratch);
+    return scratch;
 }
 
 }  // namespace
+
+// --- table
 
 Word ListaConjuntos::add(RangeList list) {
     entries_.push_back(std::move(list));
     return static_cast<Word>(entries_.size());
 }
 
-void ListaConjuntos::replace(Word id, RangeList list) {
+void ListaConjuntos::replace(Word id, Words list) {
     if (!holds(id)) return;
-    entries_[static_cast<std::size_t>(id) - 1] = normalize(std::move(list));
+    normalizeInto(list, entries_[static_cast<std::size_t>(id) - 1]);
 }
 
 const ListaConjuntos::RangeList* ListaConjuntos::find(Word id) const {
@@ -60,33 +65,52 @@ ListaConjuntos::RangeList ListaConjuntos::get(Word id) const {
     return entry ? *entry : RangeList{};
 }
 
-ListaConjuntos::RangeList ListaConjuntos::normalize(RangeList list) { return canonical(rangesOf(list)); }
+// --- algebra on spans
 
-ListaConjuntos::RangeList ListaConjuntos::subtractRange(Word low1, Word high1, Word low2, Word high2) {
-    if (high1 < low2 || low1 > high2) return {low1, high1};
-    RangeList out;
-    if (low1 < low2) {
-        out.push_back(low1);
-        out.push_back(low2 - 1);  // low2 > low1 >= INT32_MIN, so no wrap
+bool ListaConjuntos::isCanonical(Words list) {
+    if (list.size() % 2 != 0) return false;
+    for (std::size_t i = 0; i < list.size(); i += 2) {
+        if (list[i] > list[i + 1]) return false;
+        if (i > 0 && std::int64_t{list[i - 1]} + 1 >= list[i]) return false;
     }
-    if (high1 > high2) {
-        out.push_back(high2 + 1);  // high2 < high1 <= INT32_MAX, so no wrap
-        out.push_back(high1);
-    }
-    return out;
+    return true;
 }
 
-ListaConjuntos::RangeList ListaConjuntos::unite(const RangeList& a, const RangeList& b) {
-    std::vector<Range> ranges = rangesOf(a);
-    const std::vector<Range> more = rangesOf(b);
-    ranges.insert(ranges.end(), more.begin(), more.end());
-    return canonical(std::move(ranges));
+void ListaConjuntos::normalizeInto(Words list, RangeList& out) {
+    out.clear();
+    if (isCanonical(list)) {
+        out.assign(list.begin(), list.end());
+        return;
+    }
+    sortBuffer.clear();
+    for (std::size_t i = 0; i + 1 < list.size(); i += 2)
+        if (list[i] <= list[i + 1]) sortBuffer.push_back(Range{list[i], list[i + 1]});
+    std::sort(sortBuffer.begin(), sortBuffer.end(), [](const Range& a, const Range& b) { return a.low < b.low; });
+    for (const Range& r : sortBuffer) appendMerged(out, r.low, r.high);
 }
 
-ListaConjuntos::RangeList ListaConjuntos::intersect(const RangeList& a, const RangeList& b) {
-    const RangeList x = normalize(a);
-    const RangeList y = normalize(b);
-    RangeList out;
+void ListaConjuntos::uniteInto(Words a, Words b, RangeList& out) {
+    const Words x = canonicalView(a, scratchA);
+    const Words y = canonicalView(b, scratchB);
+    out.clear();
+    std::size_t i = 0;
+    std::size_t j = 0;
+    // Merge the two sorted lists by low bound; appendMerged joins what meets.
+    while (i < x.size() || j < y.size()) {
+        if (j >= y.size() || (i < x.size() && x[i] <= y[j])) {
+            appendMerged(out, x[i], x[i + 1]);
+            i += 2;
+        } else {
+            appendMerged(out, y[j], y[j + 1]);
+            j += 2;
+        }
+    }
+}
+
+void ListaConjuntos::intersectInto(Words a, Words b, RangeList& out) {
+    const Words x = canonicalView(a, scratchA);
+    const Words y = canonicalView(b, scratchB);
+    out.clear();
     std::size_t i = 0;
     std::size_t j = 0;
     while (i < x.size() && j < y.size()) {
@@ -102,13 +126,13 @@ ListaConjuntos::RangeList ListaConjuntos::intersect(const RangeList& a, const Ra
         else
             j += 2;
     }
-    return out;  // sorted and disjoint pieces of disjoint, non-touching ranges
+    // Pieces of disjoint, non-touching ranges are themselves sorted and apart.
 }
 
-ListaConjuntos::RangeList ListaConjuntos::subtract(const RangeList& a, const RangeList& b) {
-    const RangeList x = normalize(a);
-    const RangeList y = normalize(b);
-    RangeList out;
+void ListaConjuntos::subtractInto(Words a, Words b, RangeList& out) {
+    const Words x = canonicalView(a, scratchA);
+    const Words y = canonicalView(b, scratchB);
+    out.clear();
     std::size_t j = 0;
     for (std::size_t i = 0; i < x.size(); i += 2) {
         std::int64_t low = x[i];  // the part of this range not yet removed starts here
@@ -117,7 +141,7 @@ ListaConjuntos::RangeList ListaConjuntos::subtract(const RangeList& a, const Ran
         for (std::size_t k = j; k < y.size() && y[k] <= high && low <= high; k += 2) {
             if (y[k] > low) {
                 out.push_back(static_cast<Word>(low));
-                out.push_back(y[k] - 1);
+                out.push_back(y[k] - 1);  // y[k] > low >= INT32_MIN: no wrap
             }
             low = std::int64_t{y[k + 1]} + 1;
         }
@@ -126,11 +150,65 @@ ListaConjuntos::RangeList ListaConjuntos::subtract(const RangeList& a, const Ran
             out.push_back(high);
         }
     }
+}
+
+bool ListaConjuntos::equal(Words a, Words b) {
+    const Words x = canonicalView(a, scratchA);
+    const Words y = canonicalView(b, scratchB);
+    return std::equal(x.begin(), x.end(), y.begin(), y.end());
+}
+
+bool ListaConjuntos::isSubset(Words a, Words b) {
+    const Words x = canonicalView(a, scratchA);
+    const Words y = canonicalView(b, scratchB);
+    // The ranges of a canonical list have gaps between them, so a range that
+    // lies within the union of y's ranges lies within a single one of them.
+    std::size_t j = 0;
+    for (std::size_t i = 0; i < x.size(); i += 2) {
+        while (j < y.size() && y[j + 1] < x[i]) j += 2;
+        if (j >= y.size() || y[j] > x[i] || y[j + 1] < x[i + 1]) return false;
+    }
+    return true;
+}
+
+// --- algebra on lists
+
+RangeList ListaConjuntos::normalize(RangeList list) {
+    RangeList out;
+    normalizeInto(list, out);
     return out;
 }
 
-bool ListaConjuntos::equal(const RangeList& a, const RangeList& b) { return normalize(a) == normalize(b); }
+RangeList ListaConjuntos::subtractRange(Word low1, Word high1, Word low2, Word high2) {
+    if (high1 < low2 || low1 > high2) return {low1, high1};
+    RangeList out;
+    if (low1 < low2) {
+        out.push_back(low1);
+        out.push_back(low2 - 1);  // low2 > low1 >= INT32_MIN, so no wrap
+    }
+    if (high1 > high2) {
+        out.push_back(high2 + 1);  // high2 < high1 <= INT32_MAX, so no wrap
+        out.push_back(high1);
+    }
+    return out;
+}
 
-bool ListaConjuntos::isSubset(const RangeList& a, const RangeList& b) { return subtract(a, b).empty(); }
+RangeList ListaConjuntos::unite(const RangeList& a, const RangeList& b) {
+    RangeList out;
+    uniteInto(a, b, out);
+    return out;
+}
+
+RangeList ListaConjuntos::intersect(const RangeList& a, const RangeList& b) {
+    RangeList out;
+    intersectInto(a, b, out);
+    return out;
+}
+
+RangeList ListaConjuntos::subtract(const RangeList& a, const RangeList& b) {
+    RangeList out;
+    subtractInto(a, b, out);
+    return out;
+}
 
 }  // namespace lousa

@@ -3,6 +3,7 @@
 // pairs (low, high) standing for every integer between them. A set variable
 // holds an id into the table (1-based); id 0 is the empty set with no entry.
 
+#include <span>
 #include <vector>
 
 #include "vm/word.hpp"
@@ -12,12 +13,14 @@ namespace lousa {
 class ListaConjuntos {
 public:
     using RangeList = std::vector<Word>;
+    using Words = std::span<const Word>;
 
     // --- table part
     // Appends the list unchanged as a new entry and returns its id.
     Word add(RangeList list);
     // Stores the canonical form of the list under an id of the table.
-    void replace(Word id, RangeList list);
+    void replace(Word id, RangeList list) { replace(id, Words(list)); }
+    void replace(Word id, Words list);
     // A copy of an entry; an id the table never handed out (a set variable
     // overwritten by other data, or read back from a file) reads as empty.
     [[nodiscard]] RangeList get(Word id) const;
@@ -29,14 +32,32 @@ public:
 
     // --- algebra: every list result is canonical (pairs with low <= high,
     // sorted by low, neither overlapping nor touching). Operands may be in
-    // any form.
+    // any form; an odd last word is no pair.
     static RangeList normalize(RangeList list);
     static RangeList subtractRange(Word low1, Word high1, Word low2, Word high2);
     static RangeList unite(const RangeList& a, const RangeList& b);
     static RangeList intersect(const RangeList& a, const RangeList& b);
     static RangeList subtract(const RangeList& a, const RangeList& b);
-    static bool equal(const RangeList& a, const RangeList& b);
-    static bool isSubset(const RangeList& a, const RangeList& b);
+    static bool equal(const RangeList& a, const RangeList& b) { return equal(Words(a), Words(b)); }
+    static bool isSubset(const RangeList& a, const RangeList& b) { return isSubset(Words(a), Words(b)); }
+
+    // The same on word spans, writing into a caller's list so that its
+    // storage is reused: the set instructions run in loops and allocate
+    // nothing once their buffers have grown. `out` must not alias an operand.
+    static void normalizeInto(Words list, RangeList& out);
+    static void uniteInto(Words a, Words b, RangeList& out);
+    static void intersectInto(Words a, Words b, RangeList& out);
+    static void subtractInto(Words a, Words b, RangeList& out);
+    static bool equal(Words a, Words b);
+    static bool isSubset(Words a, Words b);
+    [[nodiscard]] static bool isCanonical(Words list);
+
+    // Buffers the set instructions read their operands into and build their
+    // results in; kept here so that they live as long as the table.
+    struct Workspace {
+        RangeList left, right, result;
+    };
+    Workspace work;
 
 private:
     std::vector<RangeList> entries_;

@@ -2,6 +2,7 @@
 // The stack of open routine activations: a name and the frame base at entry.
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "vm/word.hpp"

@@ -114,8 +114,14 @@ inline void Interpretador::opEnterJump() {
 }
 
 inline void Interpretador::opScopeEnter() {
-    std::string name = readStringAt(wrapAdd(pc, 1), 255);
-    const auto length = static_cast<Word>(name.size());
+    // Runs on every call: the name is measured first and built once at its
+    // size (short names need no allocation at all).
+    const Word first = wrapAdd(pc, 1);
+    Word length = 0;
+    while (length < 255 && readWord(wrapAdd(first, length)) != -1) ++length;
+    std::string name(static_cast<std::size_t>(length), '\0');
+    for (Word i = 0; i < length; ++i)
+        name[static_cast<std::size_t>(i)] = static_cast<char>(readWord(wrapAdd(first, i)) & 0xFF);
     scopes.push(std::move(name), bp);
     pc = wrapAdd(pc, length + 2);
 }

@@ -25,26 +25,47 @@ inline Word pairsOnStack(const Interpretador& m, Word count) {
     return static_cast<Word>(std::min<std::int64_t>(count, held));
 }
 
+// Pops a set value into `out`, reusing its storage: the words in the order
+// they were pushed, cut like popWordList cuts a count larger than the stack.
+inline void popSetInto(Interpretador& m, ListaConjuntos::RangeList& out) {
+    const Word count = m.pop();
+    out.clear();
+    if (count <= 0) return;
+    const std::int64_t available =
+        m.sp >= 0 ? (std::min<std::int64_t>(m.sp, m.memory.denseLimit()) + 1) / 2 : 0;
+    const auto words = static_cast<Word>(2 * std::min<std::int64_t>(count, available));
+    out.resize(static_cast<std::size_t>(words));
+    const Word deepest = wrapSub(m.sp, words - 1);
+    for (Word i = 0; i < words; ++i) out[static_cast<std::size_t>(i)] = m.readWord(wrapAdd(deepest, i));
+    m.sp = wrapSub(m.sp, words);
+}
+
+// Replaces two set values by the set that op computes from them (left first).
 template <typename Op>
 inline void setOperation(Interpretador& m, Op op) {
-    const ListaConjuntos::RangeList right = m.popWordList();
-    const ListaConjuntos::RangeList left = m.popWordList();
-    m.pushWordList(op(left, right));
+    ListaConjuntos::Workspace& work = m.sets.work;
+    popSetInto(m, work.right);
+    popSetInto(m, work.left);
+    op(ListaConjuntos::Words(work.left), ListaConjuntos::Words(work.right), work.result);
+    m.pushWordList(work.result);
     m.pc = wrapAdd(m.pc, 1);
 }
 
+// Replaces two set values by 1 or 0 as test finds them (left first).
 template <typename Test>
 inline void setTest(Interpretador& m, Test test) {
-    const ListaConjuntos::RangeList right = m.popWordList();
-    const ListaConjuntos::RangeList left = m.popWordList();
-    m.push(test(left, right) ? 1 : 0);
+    ListaConjuntos::Workspace& work = m.sets.work;
+    popSetInto(m, work.right);
+    popSetInto(m, work.left);
+    m.push(test(ListaConjuntos::Words(work.left), ListaConjuntos::Words(work.right)) ? 1 : 0);
     m.pc = wrapAdd(m.pc, 1);
 }
 
 }  // namespace compute
 
 inline void Interpretador::opStoreSet() {
-    ListaConjuntos::RangeList value = popWordList();
+    ListaConjuntos::RangeList& value = sets.work.left;
+    compute::popSetInto(*this, value);
     const Word address = pop();
     Word id = readWord(address);
     // A word that the table never handed out (0, or other data written over
@@ -58,7 +79,7 @@ inline void Interpretador::opStoreSet() {
         id = sets.add({});
         writeWord(address, id);
     }
-    sets.replace(id, std::move(value));
+    sets.replace(id, ListaConjuntos::Words(value));
     pc = wrapAdd(pc, 1);
 }
 
@@ -97,14 +118,24 @@ inline void Interpretador::opInSet() {
     pc = wrapAdd(pc, 1);
 }
 
-inline void Interpretador::opSetUnion() { compute::setOperation(*this, ListaConjuntos::unite); }
-inline void Interpretador::opSetInter() { compute::setOperation(*this, ListaConjuntos::intersect); }
-inline void Interpretador::opSetDiff() { compute::setOperation(*this, ListaConjuntos::subtract); }
+inline void Interpretador::opSetUnion() {
+    compute::setOperation(*this, [](auto a, auto b, auto& out) { ListaConjuntos::uniteInto(a, b, out); });
+}
+inline void Interpretador::opSetInter() {
+    compute::setOperation(*this, [](auto a, auto b, auto& out) { ListaConjuntos::intersectInto(a, b, out); });
+}
+inline void Interpretador::opSetDiff() {
+    compute::setOperation(*this, [](auto a, auto b, auto& out) { ListaConjuntos::subtractInto(a, b, out); });
+}
 
-inline void Interpretador::opEqSet() { compute::setTest(*this, ListaConjuntos::equal); }
-inline void Interpretador::opSubset() { compute::setTest(*this, ListaConjuntos::isSubset); }
+inline void Interpretador::opEqSet() {
+    compute::setTest(*this, [](auto a, auto b) { return ListaConjuntos::equal(a, b); });
+}
+inline void Interpretador::opSubset() {
+    compute::setTest(*this, [](auto a, auto b) { return ListaConjuntos::isSubset(a, b); });
+}
 inline void Interpretador::opSuperset() {
-    compute::setTest(*this, [](const auto& a, const auto& b) { return ListaConjuntos::isSubset(b, a); });
+    compute::setTest(*this, [](auto a, auto b) { return ListaConjuntos::isSubset(b, a); });
 }
 
 }  // namespace lousa

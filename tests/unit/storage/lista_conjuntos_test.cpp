@@ -53,14 +53,18 @@ TEST(SetAlgebra, OperationsOnSmallSets) {
     EXPECT_EQ(ListaConjuntos::intersect({1, 4}, {5, 9}), L{});
     EXPECT_EQ(ListaConjuntos::intersect({1, 10, 20, 30}, {5, 25}), (L{5, 10, 20, 25}));
     EXPECT_EQ(ListaConjuntos::unite({1, 3}, {4, 6}), (L{1, 6}));
+    EXPECT_EQ(ListaConjuntos::unite({1, 3, 10, 12}, {4, 5, 13, 20}), (L{1, 5, 10, 20}));  // both canonical
+    EXPECT_EQ(ListaConjuntos::unite({1, 3, 10, 12}, {0, 30}), (L{0, 30}));
     EXPECT_EQ(ListaConjuntos::unite({}, {9, 8}), L{});
-    EXPECT_TRUE(ListaConjuntos::equal({3, 1}, {}));
-    EXPECT_TRUE(ListaConjuntos::equal({1, 2, 3, 4}, {1, 4}));
-    EXPECT_FALSE(ListaConjuntos::equal({1, 2}, {1, 3}));
-    EXPECT_TRUE(ListaConjuntos::isSubset({}, {5, 6}));
-    EXPECT_TRUE(ListaConjuntos::isSubset({}, {}));
-    EXPECT_TRUE(ListaConjuntos::isSubset({2, 2}, {1, 3}));
-    EXPECT_FALSE(ListaConjuntos::isSubset({1, 3}, {2, 2}));
+    EXPECT_TRUE(ListaConjuntos::equal(L{3, 1}, L{}));
+    EXPECT_TRUE(ListaConjuntos::equal(L{1, 2, 3, 4}, L{1, 4}));
+    EXPECT_FALSE(ListaConjuntos::equal(L{1, 2}, L{1, 3}));
+    EXPECT_TRUE(ListaConjuntos::isSubset(L{}, L{5, 6}));
+    EXPECT_TRUE(ListaConjuntos::isSubset(L{}, L{}));
+    EXPECT_TRUE(ListaConjuntos::isSubset(L{2, 2}, L{1, 3}));
+    EXPECT_FALSE(ListaConjuntos::isSubset(L{1, 3}, L{2, 2}));
+    EXPECT_FALSE(ListaConjuntos::isSubset(L{1, 10}, L{1, 4, 6, 10}));  // the gap at 5
+    EXPECT_TRUE(ListaConjuntos::isSubset(L{6, 7, 2, 3}, L{1, 4, 6, 10}));
 }
 
 // Random lists over a small universe checked element by element against
