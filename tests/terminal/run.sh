@@ -47,13 +47,17 @@ mkdir -p "$work" || exit 2
 work=$(realpath "$work")
 columns=40
 rows=12
-socket_base="lousa-terminal-$$"
-socket=$socket_base
+# The servers' sockets live in a directory of our own, removed at the end.
+sockets=$(mktemp -d /tmp/lousa-tmux.XXXXXX) || exit 2
+socket=$sockets/none
 accept=${LOUSA_TERMINAL_ACCEPT:-0}
 
 printf 'set -g status off\nset -g history-limit 2000\n' >"$work/tmux.conf"
-tmx() { tmux -L "$socket" -f "$work/tmux.conf" "$@"; }
-cleanup() { tmx kill-server >/dev/null 2>&1; }
+tmx() { tmux -S "$socket" -f "$work/tmux.conf" "$@"; }
+cleanup() {
+  tmx kill-server >/dev/null 2>&1
+  rm -rf "$sockets"
+}
 trap cleanup EXIT
 
 screen() { tmx capture-pane -p -e -t lousa; }
@@ -150,7 +154,7 @@ mv status.tmp status
 exec sleep 600
 EOF
   # A server of its own for each case: a server still shutting down cannot get in the way.
-  socket=$socket_base-$name
+  socket=$sockets/$name
   local width=$columns height=$rows
   [ -f "$source/size" ] && read -r width height <"$source/size"
   if ! tmx new-session -d -s lousa -x "$width" -y "$height" -e LANG=C.UTF-8 -e LC_ALL=C.UTF-8 \
