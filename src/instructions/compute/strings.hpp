@@ -95,9 +95,22 @@ inline double parseNumber(std::string_view text, std::size_t& end) {
 }  // namespace compute
 
 inline void Interpretador::opConcat() {
-    auto [left, right] = popStringOperands(operand(1));
-    left += right;
-    pushString(left);  // cut at a byte 0 and at 255 characters
+    // Built in a local buffer from the operands where they lie: the result
+    // is at most 255 characters and ends before a byte 0, as pushString cuts.
+    const compute::StringOperands ops = compute::stackStringOperands(*this, operand(1));
+    std::array<char, 255> text;
+    std::size_t length = 0;
+    bool ended = false;
+    for (const compute::StackText* part : {&ops.left, &ops.right}) {
+        for (Word i = 0; i < part->length && !ended && length < text.size(); ++i) {
+            const auto c = static_cast<char>(part->at(*this, i));
+            ended = c == '\0';
+            if (!ended) text[length++] = c;
+        }
+    }
+    sp = ops.left.below;
+    push(-1);
+    for (std::size_t i = length; i-- > 0;) push(static_cast<signed char>(text[i]));
     pc = wrapAdd(pc, 2);
 }
 
@@ -122,11 +135,19 @@ inline void Interpretador::opCharToStr() {
 inline void Interpretador::opCopy() {
     const Word count = pop();
     const std::int64_t start = std::max<std::int64_t>(std::int64_t{pop()} - 1, 0);
-    const std::string s = popString();
-    std::string_view result;
-    if (count > 0 && static_cast<std::int64_t>(s.size()) >= start)
-        result = std::string_view(s).substr(static_cast<std::size_t>(start), static_cast<std::size_t>(count));
-    compute::pushText(*this, result);
+    const compute::StackText s = compute::stackString(*this, sp);
+    // The substring already lies on the stack, character i at s.top - i:
+    // it moves down over the string's lower part (a byte 0 stays in it),
+    // the last character deepest, cut to 255 characters.
+    std::int64_t end = start;
+    if (count > 0 && s.length >= start) end = std::min<std::int64_t>({s.length, start + count, start + 255});
+    Word top = wrapAdd(s.below, 1);
+    writeWord(top, -1);
+    for (std::int64_t i = end - 1; i >= start; --i) {
+        top = wrapAdd(top, 1);
+        writeWord(top, static_cast<signed char>(s.at(*this, static_cast<Word>(i))));
+    }
+    sp = top;
     pc = wrapAdd(pc, 1);
 }
 
@@ -190,9 +211,18 @@ inline void Interpretador::opStrLength() {
 }
 
 inline void Interpretador::opStrPos() {
-    const auto [sub, s] = popStringOperands(operand(1));
-    const std::size_t at = s.find(sub);
-    push(at == std::string::npos ? 0 : static_cast<Word>(at) + 1);
+    // Searched where the operands lie: sub is the left operand, s the right.
+    const compute::StringOperands ops = compute::stackStringOperands(*this, operand(1));
+    const compute::StackText& sub = ops.left;
+    const compute::StackText& s = ops.right;
+    Word found = 0;
+    for (Word at = 0; found == 0 && at + sub.length <= s.length; ++at) {
+        Word i = 0;
+        while (i < sub.length && s.at(*this, at + i) == sub.at(*this, i)) ++i;
+        if (i == sub.length) found = at + 1;
+    }
+    sp = ops.left.below;
+    push(found);
     pc = wrapAdd(pc, 2);
 }
 

@@ -47,6 +47,9 @@ TEST(Concat, JoinsOperandsOfEveryKindAndCutsAt255AndAtAByteZero) {
     EXPECT_EQ(concat(2, "xy", "z"), "xyz");
     EXPECT_EQ(concat(0, std::string(200, 'a'), std::string(100, 'b')), std::string(200, 'a') + std::string(55, 'b'));
     EXPECT_EQ(concat(0, std::string("ab\0cd", 5), "e"), "ab");
+    EXPECT_EQ(concat(2, "ab", std::string(1, '\0')), "ab");
+    EXPECT_EQ(concat(3, std::string(1, '\0'), "y"), "");
+    EXPECT_EQ(concat(0, "", ""), "");
 }
 
 TEST(StoreStr, WritesUpToTheCapacityAndTerminatesShorterStrings) {
@@ -232,6 +235,20 @@ TEST(StrPos, FindsTheFirstOccurrence) {
     EXPECT_EQ(pos(1, "o", "hello"), 5);
     EXPECT_EQ(pos(3, "a", "a"), 1);
     EXPECT_EQ(pos(2, "ab", "b"), 0);
+    EXPECT_EQ(pos(0, "ab", std::string(253, 'a') + "b"), 253);
+    EXPECT_EQ(pos(0, "\xE9", "caf\xE9"), 4);
+}
+
+TEST(StringsOnTheStack, OperandsWithoutTheirMarkerAreTakenAsFarAsAPopGoes) {
+    // Each instruction ends, consuming the operand as popString would
+    // (4097 words) rather than scanning the whole memory.
+    for (const Opcode code : {Opcode::COPY, Opcode::STR_LENGTH, Opcode::CONCAT, Opcode::STR_POS}) {
+        Vm vm({op(code), 0});
+        for (int i = 0; i < 9000; ++i) vm.push('z');
+        vm.step();
+        EXPECT_LE(vm.depth(), 9000 - 4097 + 300) << kOpcodeTable[static_cast<std::size_t>(code)].mnemonic;
+        EXPECT_GE(vm.m.pc, 1);
+    }
 }
 
 TEST(Upcase, UsesTheCodePageTableForStringsOnly) {
