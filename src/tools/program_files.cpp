@@ -87,10 +87,38 @@ unsigned defaultFileMode() {
     return 0666U & ~static_cast<unsigned>(mask);
 }
 
+namespace {
+
+void writeInPlace(const std::string& path, std::string_view bytes) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) throw ToolError("cannot open " + path + ": " + errnoText());
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const std::string reason = errnoText();
+            close(fd);
+            throw ToolError("cannot write " + path + ": " + reason);
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    close(fd);
+}
+
+}  // namespace
+
 void writeFileAtomically(const std::string& path, std::string_view bytes, unsigned mode) {
     if (path == "-") {
         if (std::fwrite(bytes.data(), 1, bytes.size(), stdout) != bytes.size() || std::fflush(stdout) != 0)
             throw ToolError("cannot write to standard output: " + errnoText());
+        return;
+    }
+    struct stat existing {};
+    if (stat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+        // A device, FIFO or the like is written in place: renaming over it
+        // would replace /dev/null with a regular file.
+        writeInPlace(path, bytes);
         return;
     }
     std::string temporary = path + ".XXXXXX";

@@ -113,6 +113,17 @@ TEST_F(ToolCli, AsmWritesBesideTheListingOrWhereTold) {
     EXPECT_EQ(readAll(dir_ / "x.code"), "HALT\n");
 }
 
+TEST_F(ToolCli, SpecialFilesAreWrittenInPlaceNotReplaced) {
+    write("prog.lst", "PUSH 'A'\nHALT\n");
+    const Outcome o = shell("mkfifo fifo && (timeout 10 cat fifo > got & '" + std::string(LOUSA_TOOL_PATH) +
+                            "' asm prog.lst -o fifo; status=$?; wait; exit $status)");
+    EXPECT_EQ(o.status, 0) << o.err;
+    struct stat info {};
+    ASSERT_EQ(stat((dir_ / "fifo").c_str(), &info), 0);
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+    EXPECT_EQ(readAll(dir_ / "got"), "3 4 58 65 43 ");
+}
+
 TEST_F(ToolCli, FailuresNameTheReasonAndWriteNothing) {
     write("bad.lst", "HALT\nFOO 1\n");
     write("good.lst", "HALT\n");
