@@ -18,19 +18,33 @@ Word MemoriaAlocacaoDinamica::allocate(Word n) {
 void MemoriaAlocacaoDinamica::release(Word pointer) {
     const std::int64_t first = -std::int64_t{pointer};
     if (first < 2 || first > INT32_MAX) return;
-    auto it = std::lower_bound(extents_.begin(), extents_.end(), static_cast<Word>(first),
-                               [](const BlocoMemoria& block, Word key) { return block.first < key; });
-    // Empty blocks share their first index with the block allocated after
-    // them; the earliest live one is the one released.
-    for (; it != extents_.end() && it->first == first; ++it) {
-        if (it->last == kDead) continue;
-        const Word last = it->last;
-        it->last = kDead;
-        ++deadExtents_;
-        if (last >= it->first) wipe(it->first, last);
-        if (deadExtents_ > 1024 && deadExtents_ * 2 > extents_.size()) compact();
-        return;
+    const auto key = static_cast<Word>(first);
+    // Lists are mostly released in or against the order they were built:
+    // the neighbours of the block released last are tried before a search.
+    std::size_t at = extents_.size();
+    for (const std::size_t hint : {released_ + 1, released_ - 1}) {
+        if (hint < extents_.size() && extents_[hint].first == key && extents_[hint].last != kDead &&
+            (hint == 0 || extents_[hint - 1].first != key)) {
+            at = hint;
+            break;
+        }
     }
+    if (at == extents_.size()) {
+        auto it = std::lower_bound(extents_.begin(), extents_.end(), key,
+                                   [](const BlocoMemoria& block, Word k) { return block.first < k; });
+        // Empty blocks share their first index with the block allocated after
+        // them; the earliest live one is the one released.
+        while (it != extents_.end() && it->first == key && it->last == kDead) ++it;
+        if (it == extents_.end() || it->first != key) return;
+        at = static_cast<std::size_t>(it - extents_.begin());
+    }
+    BlocoMemoria& block = extents_[at];
+    const Word last = block.last;
+    block.last = kDead;
+    ++deadExtents_;
+    released_ = at;
+    if (last >= block.first) wipe(block.first, last);
+    if (deadExtents_ > 1024 && deadExtents_ * 2 > extents_.size()) compact();
 }
 
 bool MemoriaAlocacaoDinamica::isLive(Word index) const {
@@ -115,6 +129,7 @@ void MemoriaAlocacaoDinamica::compact() {
     std::erase_if(extents_, [](const BlocoMemoria& block) { return block.last == kDead; });
     deadExtents_ = 0;
     recent_ = extents_.empty() ? 0 : extents_.size() - 1;
+    released_ = 0;
     if (extents_.capacity() > 2 * extents_.size() + 1024) extents_.shrink_to_fit();
 }
 
@@ -126,6 +141,7 @@ void MemoriaAlocacaoDinamica::clear() {
     extents_.shrink_to_fit();
     deadExtents_ = 0;
     recent_ = 0;
+    released_ = 0;
     nextIndex_ = 2;
 }
 

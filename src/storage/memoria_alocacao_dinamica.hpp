@@ -107,7 +107,8 @@ private:
     std::size_t tables_ = 0;
     std::vector<BlocoMemoria> extents_;  // every block not yet compacted away, by first index
     std::size_t deadExtents_ = 0;
-    mutable std::size_t recent_ = 0;  // extent found last, tried first
+    mutable std::size_t recent_ = 0;  // extent found live last, tried first
+    std::size_t released_ = 0;        // extent released last; its neighbours are tried first
     std::int64_t nextIndex_ = 2;
 };
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -232,6 +233,38 @@ TEST(Heap, AgreesWithThePlainListOfBlocksUnderRandomUse) {
                 ASSERT_EQ(heap.read(address), w ? *w : 0) << "step " << step << " address " << address;
             }
         }
+    }
+}
+
+TEST(Heap, AgreesWithThePlainListWhenBlocksAreReleasedInOrderOrAgainstIt) {
+    // The order a list is taken apart in: first to last, last to first, and
+    // every other one, with empty blocks sharing pointers in between.
+    std::mt19937 random(7);
+    for (int order = 0; order < 3; ++order) {
+        Heap heap;
+        ReferenceHeap reference;
+        std::vector<Word> pointers;
+        for (int i = 0; i < 3000; ++i) {
+            const Word n = static_cast<Word>(random() % 5) - 1;
+            const Word p = heap.allocate(n);
+            ASSERT_EQ(p, reference.allocate(n));
+            pointers.push_back(p);
+            for (Word k = 0; k < n; ++k) {
+                heap.write(p - k, i * 10 + k + 1);
+                *reference.find(p - k) = i * 10 + k + 1;
+            }
+        }
+        if (order == 1) std::reverse(pointers.begin(), pointers.end());
+        for (std::size_t i = 0; i < pointers.size(); ++i) {
+            if (order == 2 && i % 2 == 1) continue;
+            heap.release(pointers[i]);
+            reference.release(pointers[i]);
+        }
+        for (Word address = -2; address > -reference.next() - 2; --address) {
+            const Word* w = reference.find(address);
+            ASSERT_EQ(heap.read(address), w ? *w : 0) << "order " << order << " address " << address;
+        }
+        EXPECT_EQ(heap.liveBlocks(), order == 2 ? 1500u : 0u);
     }
 }
 
