@@ -1,5 +1,6 @@
 #include "loader/arquivo_compilado.hpp"
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 
@@ -24,34 +25,38 @@ Word tokenValue(std::string_view token) {
 
 namespace {
 
-// Tokens end with (and include) a space; the last one may be cut short by the end of the text.
-class Tokens {
-public:
-    explicit Tokens(std::string_view text) : text_(text) {}
-    [[nodiscard]] bool done() const { return position_ >= text_.size(); }
-    std::string_view next() {
-        const std::size_t start = position_;
-        const std::size_t space = text_.find(' ', start);
-        position_ = (space == std::string_view::npos) ? text_.size() : space + 1;
-        return text_.substr(start, position_ - start);
+// Reads the token at `at` (through the next space, or to the end of the
+// text) in one pass, with tokenValue's rules, and moves `at` past it.
+inline Word nextTokenValue(const char*& at, const char* const end) {
+    const char* p = at;
+    while (p < end && *p >= '\t' && *p <= '\r') ++p;  // a space would end the token
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    std::int64_t value = 0;
+    constexpr std::int64_t kCap = std::int64_t{std::numeric_limits<Word>::max()} + 1;
+    for (; p < end && static_cast<unsigned>(*p - '0') < 10U; ++p) {
+        value = value * 10 + (*p - '0');
+        if (value > kCap) value = kCap;  // saturate; more digits change nothing
     }
-
-private:
-    std::string_view text_;
-    std::size_t position_ = 0;
-};
+    // Whatever follows the number belongs to the token up to its space.
+    while (p < end && *p != ' ') ++p;
+    at = p < end ? p + 1 : end;
+    if (negative) return static_cast<Word>(-value);
+    return static_cast<Word>(value > std::numeric_limits<Word>::max() ? std::numeric_limits<Word>::max() : value);
+}
 
 }  // namespace
 
 std::vector<Word> parseCodeText(std::string_view text) {
-    Tokens tokens(text);
-    const Word count = tokenValue(tokens.next());
-    tokens.next();
+    const char* at = text.data();
+    const char* const end = at + text.size();
+    const Word count = nextTokenValue(at, end);
+    if (at < end) nextTokenValue(at, end);
     std::vector<Word> code;
     if (count <= 0) return code;
-    // Every word takes at least two characters, so the text bounds the reservation.
+    // A word usually takes two characters or more, so the text bounds the reservation.
     code.reserve(std::min<std::size_t>(static_cast<std::size_t>(count), text.size() / 2 + 1));
-    for (Word i = 0; i < count && !tokens.done(); ++i) code.push_back(tokenValue(tokens.next()));
+    for (Word i = 0; i < count && at < end; ++i) code.push_back(nextTokenValue(at, end));
     return code;
 }
 

@@ -1,125 +1,120 @@
 #include "loader/decompressor.hpp"
 
-#include <array>
+#include <algorithm>
+#include <bit>
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
+#include <cstring>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace lousa {
 
 namespace {
 
-// The last kWindowSize output bytes; position 0 is the oldest byte held.
-class Window {
-public:
-    [[nodiscard]] std::uint8_t at(unsigned position) const {
-        if (position >= kWindowSize) return 0;  // beyond the window's end: nothing held there
-        if (size_ < kWindowSize) return bytes_[position];  // unfilled slots read 0
-        return bytes_[(head_ + position) % kWindowSize];
-    }
-    void append(std::uint8_t byte) {
-        if (size_ < kWindowSize) {
-            bytes_[size_++] = byte;
-            return;
+// The stream's bits as one padded byte buffer: the data bytes, the last
+// byte cut to its count of valid bits (the bits past it read 0), then
+// zeros so that a token may always be read with one 8-byte load.
+struct Bits {
+    std::vector<std::uint8_t> bytes;
+    std::size_t total = 0;  // number of valid bits
+
+    explicit Bits(std::string_view stream) {
+        std::size_t full = stream.size();
+        unsigned lastValid = 0;
+        // Three bytes or more end with the last data byte, its count of
+        // valid bits and a trailer byte; shorter streams are all data.
+        if (stream.size() >= 3) {
+            full = stream.size() - 3;
+            lastValid = static_cast<std::uint8_t>(stream[full + 1]);
+            if (lastValid > 8) lastValid = 8;  // a count beyond the byte claims nothing more
         }
-        bytes_[head_] = byte;
-        head_ = (head_ + 1) % kWindowSize;
+        bytes.assign(full + 1 + 8, 0);
+        std::memcpy(bytes.data(), stream.data(), full);
+        if (stream.size() >= 3 && lastValid > 0)
+            bytes[full] = static_cast<std::uint8_t>(static_cast<std::uint8_t>(stream[full]) & (0xFFu << (8 - lastValid)));
+        total = full * 8 + lastValid;
     }
 
-private:
-    std::array<std::uint8_t, kWindowSize> bytes_{};
-    std::size_t size_ = 0;
-    std::size_t head_ = 0;
-};
-
-// Bits of the stream, most significant first, with the count of valid bits.
-class BitReader {
-public:
-    explicit BitReader(std::string_view stream) : stream_(stream) {}
-
-    void fill() {
-        while (count_ < 20 && !end_) {
-            if (stream_.size() >= 3 && next_ == stream_.size() - 3) {
-                const auto last = static_cast<std::uint8_t>(stream_[next_]);
-                auto valid = static_cast<unsigned>(static_cast<std::uint8_t>(stream_[next_ + 1]));
-                if (valid > 8) valid = 8;  // a count beyond the byte claims nothing more
-                append(last, valid);
-                end_ = true;
-            } else if (next_ >= stream_.size()) {
-                end_ = true;
-            } else {
-                append(static_cast<std::uint8_t>(stream_[next_++]), 8);
-            }
-        }
+    // The 64 bits starting at bit `at`, most significant first (the first
+    // bits are exact; the low bits may be short by up to 7).
+    [[nodiscard]] std::uint64_t at(std::size_t at) const {
+        std::uint64_t word;
+        std::memcpy(&word, bytes.data() + (at >> 3), 8);
+        if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+        return word << (at & 7);
     }
-    [[nodiscard]] bool end() const { return end_; }
-    [[nodiscard]] unsigned count() const { return count_; }
-    [[nodiscard]] unsigned peek(unsigned skip, unsigned width) const {
-        return static_cast<unsigned>((bits_ << skip) >> (64 - width));
-    }
-    void drop(unsigned n) {
-        bits_ <<= n;
-        count_ -= n;
-    }
-
-private:
-    void append(std::uint8_t byte, unsigned valid) {
-        bits_ |= std::uint64_t{byte} << (56 - count_);
-        count_ += valid;
-        // Bits past the valid count are cleared so they never read back.
-        if (valid < 8) bits_ &= count_ == 0 ? 0 : ~std::uint64_t{0} << (64 - count_);
-    }
-
-    std::string_view stream_;
-    std::size_t next_ = 0;
-    std::uint64_t bits_ = 0;
-    unsigned count_ = 0;
-    bool end_ = false;
 };
 
 }  // namespace
 
+// The output is its own window: window position p is output byte
+// max(0, size - kWindowSize) + p at the time the token is read; positions
+// not yet filled and positions past the window's end read 0. A copy takes
+// all its bytes from the window as it was before the copy.
 DecodeResult decodeStream(std::string_view stream) {
     DecodeResult result;
-    Window window;
-    BitReader bits(stream);
-    bits.fill();
-    while (!bits.end() || bits.count() > 0) {
-        bits.fill();
-        if (bits.peek(0, 1) == 0) {
-            if (bits.count() < 9) {
+    const Bits bits(stream);
+    std::string& out = result.text;
+    // Room for the usual ratio; grown as needed, with 16 bytes of slack so
+    // that a copy can always be written as one 16-byte block.
+    out.resize(std::max<std::size_t>(64, stream.size() * 4));
+    std::size_t size = 0;
+    std::size_t position = 0;
+    while (position < bits.total) {
+        if (out.size() - size < 32) out.resize(out.size() * 2);
+        const std::uint64_t word = bits.at(position);
+        const std::size_t left = bits.total - position;
+        if ((word >> 63) == 0) {
+            if (left < 9) {
                 result.ranShort = true;
                 break;
             }
-            const auto byte = static_cast<std::uint8_t>(bits.peek(1, 8));
-            bits.drop(9);
-            window.append(byte);
-            bits.fill();
-            result.text.push_back(static_cast<char>(byte));
+            out[size++] = static_cast<char>((word >> 55) & 0xFF);
+            position += 9;
+            continue;
+        }
+        if (left < 17) {
+            result.ranShort = true;
+            break;
+        }
+        const auto from = static_cast<std::size_t>((word >> 51) & 0xFFF);
+        const auto length = static_cast<std::size_t>((word >> 47) & 0xF);
+        position += 17;
+        const std::size_t base = size > kWindowSize ? size - kWindowSize : 0;
+        char* const dest = out.data() + size;
+        if (from + length <= kWindowSize && base + from + length <= size) {
+            // Whole copy inside the filled window: one block through a
+            // temporary, since source and destination may overlap.
+            char block[16];
+            std::memcpy(block, out.data() + base + from, 16);
+            std::memcpy(dest, block, 16);
         } else {
-            if (bits.count() < 17) {
-                result.ranShort = true;
-                break;
-            }
-            const unsigned position = bits.peek(1, 12);
-            const unsigned length = bits.peek(13, 4);
-            std::array<std::uint8_t, 16> copied{};
-            for (unsigned i = 0; i < length; ++i) copied[i] = window.at(position + i);
-            bits.drop(17);
-            for (unsigned i = 0; i < length; ++i) {
-                window.append(copied[i]);
-                result.text.push_back(static_cast<char>(copied[i]));
+            for (std::size_t i = 0; i < length; ++i) {
+                const std::size_t source = base + from + i;
+                dest[i] = (from + i < kWindowSize && source < size) ? out[source] : '\0';
             }
         }
+        size += length;
     }
+    out.resize(size);
     return result;
 }
 
 std::size_t findPayload(std::string_view container) {
-    int run = 0;
-    for (std::size_t i = 0; i < container.size(); ++i) {
-        run = (container[i] == '\x1A') ? run + 1 : 0;
-        if (run == 3) return i + 1;
+    // The first run of three marker bytes; memchr skips the runner's own
+    // bytes quickly (the marker is rare in them).
+    const char* const begin = container.data();
+    const char* const end = begin + container.size();
+    const char* at = begin;
+    while (at < end) {
+        at = static_cast<const char*>(std::memchr(at, '\x1A', static_cast<std::size_t>(end - at)));
+        if (at == nullptr) break;
+        if (end - at >= 3 && at[1] == '\x1A' && at[2] == '\x1A') return static_cast<std::size_t>(at - begin) + 3;
+        ++at;
     }
     return std::string_view::npos;
 }
@@ -133,14 +128,39 @@ std::string_view payloadStream(std::string_view container) {
     return container.substr(streamStart);
 }
 
+namespace {
+
+// The whole file in one string, read with as few calls as its size allows;
+// false when it cannot be opened.
+bool readWholeFile(const std::string& path, std::string& contents) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat info {};
+    const bool sized = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    contents.resize(sized ? static_cast<std::size_t>(info.st_size) : 0);
+    std::size_t filled = 0;
+    for (;;) {
+        if (filled == contents.size()) contents.resize(contents.size() + 65536);  // the file grew
+        const ssize_t got = ::read(fd, contents.data() + filled, contents.size() - filled);
+        if (got < 0 && errno == EINTR) continue;
+        // A read error ends the contents where it happened, as a stream would.
+        if (got <= 0) break;
+        filled += static_cast<std::size_t>(got);
+    }
+    ::close(fd);
+    contents.resize(filled);
+    return true;
+}
+
+}  // namespace
+
 std::string decompressPayload(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
+    std::string container;
+    if (!readWholeFile(path, container)) {
         std::printf("\nCould not open program file %s... Aborting operation", path.c_str());
         std::fflush(stdout);
         throw PayloadOpenError{};
     }
-    const std::string container((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     DecodeResult decoded = decodeStream(payloadStream(container));
     if (decoded.ranShort) {
         std::fputs("Error..", stdout);
