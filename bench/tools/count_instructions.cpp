@@ -1,7 +1,9 @@
 // lousa-count FILE: runs a program as the runner would (process console,
 // relative file names beside FILE, the run-time error text at the end) and
 // writes the number of executed instructions to standard error as
-// "instructions: N". FILE is a packed executable or a code text.
+// "instructions: N", then, when an invalid instruction stopped the run (an
+// instruction whose family is not built yet, say), which one it was.
+// FILE is a packed executable or a code text.
 
 #include <cstdint>
 #include <cstdio>
@@ -41,17 +43,32 @@ int main(int argc, char** argv) {
     std::string stoppedAt;
     {
         lousa::Interpretador machine(std::move(code), lousa::directoryOf(path), console.get());
-        executed = machine.runBudget(UINT64_MAX);
+        // Step by step, as the machine's own run does, so that the count
+        // survives a run-time error (runBudget's result does not: it is lost
+        // with the exception). The instruction that raised it counts.
+        try {
+            machine.start();
+            while (lousa::running.load(std::memory_order_relaxed)) {
+                ++executed;
+                machine.step();
+            }
+        } catch (...) {
+            // A run-time error has recorded its text; anything else ends the run, as in run().
+        }
+        lousa::running.store(false, std::memory_order_relaxed);
         // An instruction whose family is not built yet ends the run as invalid;
         // name it, so that a benchmark can say what it is waiting for.
         static const std::string invalid = lousa::latin1("Instrução inválida");
         const std::string& text = lousa::runtimeErrorText;
         if (lousa::runtimeErrorRaised && text.size() >= invalid.size() &&
             text.compare(text.size() - invalid.size(), invalid.size(), invalid) == 0) {
-            const auto* info = machine.pc >= 0 && machine.pc < machine.codeSize
-                                   ? lousa::opcodeInfo(machine.readWord(machine.pc))
-                                   : nullptr;
-            stoppedAt = info ? std::string(info->mnemonic) : "word " + std::to_string(machine.pc);
+            if (machine.pc < 0 || machine.pc >= machine.codeSize) {
+                stoppedAt = "pc " + std::to_string(machine.pc) + " outside the code";
+            } else {
+                const lousa::Word word = machine.readWord(machine.pc);
+                const auto* info = lousa::opcodeInfo(word);
+                stoppedAt = info ? std::string(info->mnemonic) : "unassigned opcode " + std::to_string(word);
+            }
         }
     }
     console->finish();

@@ -437,8 +437,11 @@ def report(programs, systems, results, reference, counts, startup, micro, runs, 
         loop_time = results[("loop", "lousa")].median()
         if loop_count and loop_time:
             rate = loop_count / loop_time / 1e6
+            loop_cpu = results[("loop", "lousa")].cpu_median()
+            cpu_rate = f"; {loop_count / loop_cpu / 1e6:.0f} million per second of processor time" if loop_cpu else ""
             targets.append(f"at least 700 million instructions per second on loop: "
-                           f"{'met' if rate >= 700 else 'NOT met'} ({rate:.0f} million per second)")
+                           f"{'met' if rate >= 700 else 'NOT met'} ({rate:.0f} million per second of wall time"
+                           f"{cpu_rate})")
         lousa_mb = results[("list", "lousa")].memory_mb()
         lua_mb = results[("list", "lua")].memory_mb()
         if lousa_mb is not None and lua_mb is not None:
