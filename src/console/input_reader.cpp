@@ -82,7 +82,7 @@ bool InputReader::readDevice(Buffer& into, int timeoutMs) {
     } else if (beforeWait_) {
         beforeWait_();
     }
-    if (into.empty()) into.clear();
+    into.dropConsumed();
     char chunk[kReadChunk];
     const std::size_t n = source_->read(chunk, sizeof chunk);
     if (n == 0) {
@@ -103,11 +103,11 @@ bool InputReader::fillCooked(std::size_t count) {
                 ended_ = true;
                 return false;
             }
-            if (cooked_.empty()) cooked_.clear();
+            cooked_.dropConsumed();
             cooked_.bytes += *line;
         } else if (split_ && !raw_.empty()) {
             // keys typed ahead during a key read belong to the next line
-            if (cooked_.empty()) cooked_.clear();
+            cooked_.dropConsumed();
             cooked_.bytes.append(raw_.bytes, raw_.position);
             raw_.clear();
         } else if (!readDevice(cooked_, -1)) {

@@ -124,6 +124,9 @@ public:
     // input is never discarded.
     void discardTypedAhead();
 
+    // Bytes held in memory (read or not), for checks of the buffer's bound.
+    [[nodiscard]] std::size_t bufferedBytes() const { return cooked_.bytes.size() + raw_.bytes.size(); }
+
 private:
     struct Buffer {
         std::string bytes;
@@ -131,6 +134,12 @@ private:
         [[nodiscard]] bool empty() const { return position >= bytes.size(); }
         void clear() {
             bytes.clear();
+            position = 0;
+        }
+        // Before more bytes are appended: what was read is dropped, so a
+        // buffer holds at most one refill beyond the unread bytes.
+        void dropConsumed() {
+            bytes.erase(0, position);
             position = 0;
         }
     };

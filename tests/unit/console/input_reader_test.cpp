@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -158,6 +159,18 @@ TEST(InputReader, LongWordsAreConsumedButNotKept) {
     InputReader reader = readerOver(std::string(100000, 't') + " FALSE");
     EXPECT_EQ(reader.scanWord(8), std::string(8, 't'));
     EXPECT_EQ(reader.scanWord(8), "FALSE");
+}
+
+TEST(InputReader, BufferStaysBoundedWhenRefillsEndInACarriageReturn) {
+    // every refill ends with a CR, so each peek at it reads the next chunk
+    std::string input;
+    for (int i = 0; i < 2000; ++i) input += std::string(4095, 'x') + "\r";
+    InputReader reader = readerOver(input, 4096);
+    std::size_t length = 0;
+    std::size_t largest = 0;
+    while (reader.readLine(0, &length)) largest = std::max(largest, reader.bufferedBytes());
+    EXPECT_EQ(length, input.size());
+    EXPECT_LE(largest, 2U * 4096U);
 }
 
 TEST(InputReader, EndOfInputIsStickyAndNeverWaits) {
