@@ -33,7 +33,8 @@ struct Bits {
             if (lastValid > 8) lastValid = 8;  // a count beyond the byte claims nothing more
         }
         bytes.assign(full + 1 + 8, 0);
-        std::memcpy(bytes.data(), stream.data(), full);
+        // An empty view may have no data pointer at all, which memcpy must not get.
+        if (full > 0) std::memcpy(bytes.data(), stream.data(), full);
         if (stream.size() >= 3 && lastValid > 0)
             bytes[full] = static_cast<std::uint8_t>(static_cast<std::uint8_t>(stream[full]) & (0xFFu << (8 - lastValid)));
         total = full * 8 + lastValid;
