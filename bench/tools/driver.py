@@ -538,7 +538,8 @@ def main() -> int:
     if output:
         commit = run_command(["git", "rev-parse", "--short", "HEAD"], ROOT, 30)[1].decode().strip()
         counted = ("Executed instructions are counted by bench/tools/count_instructions.cpp (lousa-count), which runs "
-                   "the program's code text through the machine's budgeted loop, one count per dispatched instruction.")
+                   "the program's code text instruction by instruction (the machine's start and step, as its run "
+                   "does), one count per executed instruction; `lousa trace` prints as many lines.")
         text = "\n".join([
             "# Benchmark results",
             "",
