@@ -40,6 +40,9 @@ public:
     }
     [[nodiscard]] std::size_t denseSize() const { return dense_.size(); }
     [[nodiscard]] const Word* denseData() const { return dense_.data(); }
+    // Direct access for the dispatch loop's fast paths, which stay below
+    // denseSize() and reload both after anything that may grow the region.
+    [[nodiscard]] Word* denseWords() { return dense_.data(); }
     [[nodiscard]] UWord denseLimit() const { return denseLimit_; }
     [[nodiscard]] std::size_t sparseSize() const { return sparse_.size(); }
     // Makes the contiguous region hold at least `words` words (for the code),
