@@ -210,6 +210,15 @@ fast_StoreN: {
                 lpc += 2;
                 DISPATCH();
             }
+            if (address < 0) {
+                // Heap words count downward from the pointer.
+                SYNC_OUT();  // a first write may allocate a page
+                const Word base = lsp - n - 1;
+                for (Word i = 0; i < n; ++i) heap.write(wrapSub(address, i), AT(base + 2 + i));
+                lsp = base;
+                lpc += 2;
+                DISPATCH();
+            }
         }
     }
     goto op_StoreN;
@@ -220,6 +229,12 @@ fast_LoadN: {
         const Word address = AT(lsp);
         if ((n == 1 || n == 2) && IN(lsp + n - 1) && address >= 0 && IN(wrapAdd(address, n - 1))) {
             for (Word i = 0; i < n; ++i) AT(lsp + i) = AT(address + i);
+            lsp += n - 1;
+            lpc += 2;
+            DISPATCH();
+        }
+        if ((n == 1 || n == 2) && IN(lsp + n - 1) && address < 0) {
+            for (Word i = 0; i < n; ++i) AT(lsp + i) = heap.read(wrapSub(address, i));
             lsp += n - 1;
             lpc += 2;
             DISPATCH();
@@ -312,6 +327,13 @@ fast_Inc:
         const Word address = AT(lsp);
         if (IN(address)) {
             AT(address) = wrapAdd(AT(address), 1);
+            --lsp;
+            ++lpc;
+            DISPATCH();
+        }
+        if (address < 0) {
+            SYNC_OUT();
+            heap.write(address, wrapAdd(heap.read(address), 1));
             --lsp;
             ++lpc;
             DISPATCH();

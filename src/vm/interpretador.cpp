@@ -46,17 +46,6 @@ void Interpretador::raiseRuntimeError(std::string message) {
 
 void Interpretador::invalidInstruction() { raiseRuntimeError(latin1("Instrução inválida")); }
 
-void Interpretador::storeReal(double value, Word lowAddress, Word highAddress) {
-    const auto bits = std::bit_cast<std::uint64_t>(value);
-    writeWord(lowAddress, static_cast<Word>(static_cast<UWord>(bits & 0xFFFFFFFFU)));
-    writeWord(highAddress, static_cast<Word>(static_cast<UWord>(bits >> 32)));
-}
-
-double Interpretador::realFromWords(Word high, Word low) {
-    const std::uint64_t bits = (std::uint64_t{static_cast<UWord>(high)} << 32) | static_cast<UWord>(low);
-    return std::bit_cast<double>(bits);
-}
-
 void Interpretador::pushReal(double value) {
     sp = wrapAdd(sp, 2);
     storeReal(value, sp, wrapSub(sp, 1));

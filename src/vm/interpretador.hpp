@@ -5,6 +5,7 @@
 // under src/instructions).
 
 #include <atomic>
+#include <bit>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -112,8 +113,16 @@ public:
     // Inline operand i (1-based) of the instruction at pc.
     [[nodiscard]] Word operand(int i) const { return readWord(wrapAdd(pc, i)); }
 
-    void storeReal(double value, Word lowAddress, Word highAddress);
-    static double realFromWords(Word high, Word low);
+    // Inline: the real instructions call these once or twice each.
+    void storeReal(double value, Word lowAddress, Word highAddress) {
+        const auto bits = std::bit_cast<std::uint64_t>(value);
+        writeWord(lowAddress, static_cast<Word>(static_cast<UWord>(bits & 0xFFFFFFFFU)));
+        writeWord(highAddress, static_cast<Word>(static_cast<UWord>(bits >> 32)));
+    }
+    static double realFromWords(Word high, Word low) {
+        const std::uint64_t bits = (std::uint64_t{static_cast<UWord>(high)} << 32) | static_cast<UWord>(low);
+        return std::bit_cast<double>(bits);
+    }
     [[nodiscard]] double readReal(Word address) const { return realFromWords(readWord(address), readWord(wrapAdd(address, 1))); }
     [[nodiscard]] double topReal() const { return realFromWords(readWord(wrapSub(sp, 1)), readWord(sp)); }
     void pushReal(double value);
