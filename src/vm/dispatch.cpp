@@ -281,7 +281,8 @@ fast_ModInt:
     fast_##handler : if (IN(lsp) && lsp >= 3) {                                 \
         const double b = LOUSA_REAL_AT(lsp - 1);                                \
         const double a = LOUSA_REAL_AT(lsp - 3);                                \
-        const auto bits = std::bit_cast<std::uint64_t>(static_cast<double>(expression)); \
+        const double result = compute::orderedNaN(a, b, (expression));          \
+        const auto bits = std::bit_cast<std::uint64_t>(result);                 \
         lsp -= 2;                                                               \
         AT(lsp) = static_cast<Word>(static_cast<UWord>(bits & 0xFFFFFFFFU));    \
         AT(lsp - 1) = static_cast<Word>(static_cast<UWord>(bits >> 32));        \

@@ -6,6 +6,7 @@
 // words, the high half beneath the low half on the stack. Nothing here
 // allocates: these run in the innermost loops of every program.
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 
@@ -47,13 +48,26 @@ inline double realArgument(Interpretador& m, Word type) {
 
 inline void replaceTopReal(Interpretador& m, double value) { m.storeReal(value, m.sp, wrapSub(m.sp, 1)); }
 
+// The result of a op b with NaN operands made independent of the order in
+// which the compiler emitted the operation (the processor passes on the NaN
+// of whichever operand it was given first): a NaN operand comes through
+// quieted, a's before b's. Every copy of an instruction (the plain loop, the
+// threaded loop's handlers and fast paths) then writes the same words.
+inline double orderedNaN(double a, double b, double result) {
+    if (result == result) return result;
+    constexpr std::uint64_t kQuiet = std::uint64_t{1} << 51;
+    if (a != a) return std::bit_cast<double>(std::bit_cast<std::uint64_t>(a) | kQuiet);
+    if (b != b) return std::bit_cast<double>(std::bit_cast<std::uint64_t>(b) | kQuiet);
+    return result;
+}
+
 // a op b for the two reals on top; the result takes the place of a.
 template <typename Op>
 inline void binaryReal(Interpretador& m, Op op) {
     const double b = m.topReal();
     const double a = m.readReal(wrapSub(m.sp, 3));
     m.sp = wrapSub(m.sp, 2);
-    replaceTopReal(m, op(a, b));
+    replaceTopReal(m, orderedNaN(a, b, op(a, b)));
 }
 
 // a op b for the two integers on top; the result takes the place of a.

@@ -1,0 +1,165 @@
+// The threaded loop's fast paths against the plain loop: random programs of
+// the hot instructions, with operands that land on both sides of every fast
+// path's conditions (levels 0, 1 and 2, dense, heap, code and wild
+// addresses, zero divisors, indexes out of bounds), must leave the same
+// memory, registers, heap words and error text either way.
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "vm/interpretador.hpp"
+
+namespace lousa {
+namespace {
+
+struct Outcome {
+    std::vector<Word> dense;
+    Word pc, sp, bp, line;
+    bool error;
+    std::string text;
+    std::vector<Word> heapWords;
+};
+
+Outcome runWith(const std::vector<Word>& code, bool threaded) {
+    Interpretador m(code, "", nullptr);
+    if (threaded) {
+        m.run();
+    } else {
+        m.runBudget(1'000'000);
+    }
+    Outcome o{{}, m.pc, m.sp, m.bp, m.currentLine, runtimeErrorRaised, runtimeErrorText, {}};
+    o.dense.assign(m.memory.denseData(), m.memory.denseData() + m.memory.denseSize());
+    for (Word a = -2; a >= -40; --a) o.heapWords.push_back(m.heap.read(a));
+    return o;
+}
+
+// Picks an operand word: mostly small stack-area addresses and values,
+// sometimes code addresses, heap pointers, negative or wild words.
+Word someWord(std::mt19937& rng, Word codeSize) {
+    switch (rng() % 8) {
+        case 0: return static_cast<Word>(rng() % 5) - 1;
+        case 1: return static_cast<Word>(rng() % static_cast<unsigned>(codeSize));
+        case 2: return -2 - static_cast<Word>(rng() % 20);
+        case 3: return static_cast<Word>(rng());
+        default: return codeSize + static_cast<Word>(rng() % 40);
+    }
+}
+
+std::vector<Word> randomProgram(std::mt19937& rng) {
+    const Word codeGuess = 200;
+    // Frame of 30 words; a heap block of 24 words whose pointer goes to local 3.
+    std::vector<Word> code = {94, 30, 100, 4, 126, 0, 3, 89, 24, 8, 1};
+    while (code.size() < 180) {
+        switch (rng() % 24) {
+            case 0: code.insert(code.end(), {127, static_cast<Word>(rng() % 3), static_cast<Word>(rng() % 34) - 2}); break;
+            case 1: code.insert(code.end(), {126, static_cast<Word>(rng() % 3), static_cast<Word>(rng() % 34) - 2}); break;
+            case 2: code.insert(code.end(), {58, someWord(rng, codeGuess)}); break;
+            case 3: code.insert(code.end(), {8, static_cast<Word>(rng() % 4)}); break;
+            case 4: code.insert(code.end(), {121, static_cast<Word>(rng() % 4)}); break;
+            case 5: code.insert(code.end(), {127, 0, 3}); break;  // the heap pointer
+            case 6: code.push_back(1); break;
+            case 7: code.push_back(114); break;
+            case 8: code.push_back(85); break;
+            case 9: code.push_back(84); break;
+            case 10: code.push_back(static_cast<Word>(rng() % 2 ? 73 : 74)); break;
+            case 11: code.push_back(static_cast<Word>(rng() % 2 ? 18 : 19)); break;
+            case 12: code.push_back(45); break;
+            case 13: code.insert(code.end(), {103, static_cast<Word>(rng()), static_cast<Word>(rng() % 3 == 0 ? 0x7FF80000 : rng())}); break;
+            case 14: code.push_back(static_cast<Word>(std::vector<Word>{2, 115, 86}[rng() % 3])); break;
+            case 15: code.push_back(static_cast<Word>(rng() % 2 ? 77 : 75)); break;
+            case 16: code.push_back(64); break;
+            case 17: code.insert(code.end(), {62, static_cast<Word>(rng() % 100)}); break;
+            case 18: code.insert(code.end(), {65, static_cast<Word>(rng() % 3) - 1, static_cast<Word>(rng() % 10)}); break;
+            case 19: code.insert(code.end(), {24, static_cast<Word>(rng() % 3), static_cast<Word>(rng() % 3) - 1}); break;
+            case 20: code.insert(code.end(), {58, static_cast<Word>(rng() % 20)}); break;
+            case 21: code.push_back(79); break;  // POP keeps the stack from only growing
+            default: code.insert(code.end(), {58, static_cast<Word>(rng() % 8)}); break;
+        }
+    }
+    code.push_back(43);
+    return code;
+}
+
+TEST(FastPaths, ThreadedLoopMatchesThePlainLoop) {
+    std::mt19937 rng(2026);
+    int errors = 0;
+    for (int round = 0; round < 1500; ++round) {
+        const std::vector<Word> code = randomProgram(rng);
+        const Outcome plain = runWith(code, false);
+        const Outcome fast = runWith(code, true);
+        errors += plain.error ? 1 : 0;
+        ASSERT_EQ(fast.error, plain.error) << "round " << round;
+        ASSERT_EQ(fast.text, plain.text) << "round " << round;
+        ASSERT_EQ(fast.pc, plain.pc) << "round " << round;
+        ASSERT_EQ(fast.sp, plain.sp) << "round " << round;
+        ASSERT_EQ(fast.bp, plain.bp) << "round " << round;
+        ASSERT_EQ(fast.line, plain.line) << "round " << round;
+        ASSERT_EQ(fast.dense.size(), plain.dense.size()) << "round " << round;
+        for (std::size_t i = 0; i < plain.dense.size(); ++i)
+            ASSERT_EQ(fast.dense[i], plain.dense[i]) << "round " << round << ", word " << i << ", code size " << code.size();
+        ASSERT_EQ(fast.heapWords, plain.heapWords) << "round " << round;
+    }
+    // Both kinds of ending were exercised.
+    EXPECT_GT(errors, 0);
+    EXPECT_LT(errors, 1500);
+}
+
+// Calls, frames and returns: a recursive function (the result in its first
+// local) called through levels 0 and 1, compared the same way.
+TEST(FastPaths, CallsAndReturnsMatchThePlainLoop) {
+    // 0: ENTER_JUMP 2 100 main
+    // 4: f: ENTER 1 100; LOAD_UP 0 -1; PUSH 2; LT_INT; JUMP_FALSE else
+    //    ADDR_UP 0 3; LOAD_UP 0 -1; STORE_N 1; JUMP end
+    //    else: ADDR_UP 0 3; LOAD_UP 0 -1; PUSH 1; SUB_INT; CALL 1 f; LOAD_UP 0 -1; PUSH 2; SUB_INT; CALL 1 f;
+    //    ADD_INT; STORE_N 1
+    //    end: RET_FUNC 1 1 0
+    // main: PUSH 15; CALL 0 f; ADDR_UP 0 3 ... store the result in a global; HALT
+    std::vector<Word> code = {94, 2, 100, 0};
+    const Word f = 4;
+    code.insert(code.end(), {57, 1, 100, 127, 0, -1, 58, 2, 73, 40, 0});
+    const std::size_t elseSlot = code.size() - 1;
+    code.insert(code.end(), {126, 0, 3, 127, 0, -1, 8, 1, 60, 0});
+    const std::size_t endSlot = code.size() - 1;
+    code[elseSlot] = static_cast<Word>(code.size());
+    code.insert(code.end(), {126, 0, 3, 127, 0, -1, 58, 1, 114, 25, 1, 0});
+    code.back() = f - static_cast<Word>(code.size() - 3);
+    code.insert(code.end(), {127, 0, -1, 58, 2, 114, 25, 1, 0});
+    code.back() = f - static_cast<Word>(code.size() - 3);
+    code.insert(code.end(), {1, 8, 1});
+    code[endSlot] = static_cast<Word>(code.size());
+    code.insert(code.end(), {41, 1, 1, 0});
+    code[3] = static_cast<Word>(code.size());
+    code.insert(code.end(), {126, 0, 3, 58, 15, 25, 0, 0});
+    code.back() = f - static_cast<Word>(code.size() - 3);
+    code.insert(code.end(), {8, 1, 43});
+    const Outcome plain = runWith(code, false);
+    const Outcome fast = runWith(code, true);
+    ASSERT_FALSE(plain.error) << plain.text;
+    EXPECT_EQ(plain.dense[static_cast<std::size_t>(code.size()) + 3], 610);  // fib(15)
+    EXPECT_EQ(fast.dense, plain.dense);
+    EXPECT_EQ(fast.sp, plain.sp);
+    EXPECT_EQ(fast.pc, plain.pc);
+}
+
+// Two NaN operands: the first one's NaN comes through, quieted, in both loops.
+TEST(FastPaths, RealOperationsPassOnTheFirstNaN) {
+    const Word aHigh = static_cast<Word>(0x7FF00000u), aLow = 1;           // signalling NaN
+    const Word bHigh = static_cast<Word>(0xFFF80000u), bLow = 7;           // quiet NaN, sign set
+    for (const Word op : {2, 115, 86}) {
+        // ENTER_JUMP 0 100 4; PUSH_REAL a; PUSH_REAL b; op; HALT
+        const std::vector<Word> code = {94, 0, 100, 4, 103, aLow, aHigh, 103, bLow, bHigh, op, 43};
+        for (const bool threaded : {false, true}) {
+            const Outcome o = runWith(code, threaded);
+            ASSERT_FALSE(o.error);
+            const auto top = static_cast<std::size_t>(o.sp);
+            EXPECT_EQ(o.dense[top], aLow) << op;
+            EXPECT_EQ(o.dense[top - 1], static_cast<Word>(0x7FF80000u)) << op;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace lousa
