@@ -103,6 +103,8 @@ enum : UWord {
     LOUSA_FAST(GtInt)
     LOUSA_FAST(GeInt)
     LOUSA_FAST(EqInt)
+    LOUSA_FAST(AndInt)
+    LOUSA_FAST(OrInt)
     LOUSA_FAST(AddReal)
     LOUSA_FAST(SubReal)
     LOUSA_FAST(MulReal)
@@ -166,7 +168,19 @@ fast_AddrUp: {
     Word base = 0;
     const Word top = wrapAdd(lsp, 1);
     if (IN(wrapAdd(lpc, 2)) && IN(top) && FRAME(AT(lpc + 1), base)) {
-        AT(top) = wrapAdd(base, AT(lpc + 2));
+        const Word address = wrapAdd(base, AT(lpc + 2));
+        AT(top) = address;
+        // A LOAD_N of one word or a real right after (a variable's value)
+        // runs here too, saving a dispatch; the code is read as it stands.
+        if (static_cast<UWord>(lpc) + 4 < csize && AT(lpc + 3) == static_cast<Word>(kLoadN)) {
+            const Word n = AT(lpc + 4);
+            if ((n == 1 || n == 2) && address >= 0 && IN(wrapAdd(address, n - 1)) && IN(top + n - 1)) {
+                for (Word i = 0; i < n; ++i) AT(top + i) = AT(address + i);
+                lsp = top + n - 1;
+                lpc += 5;
+                DISPATCH();
+            }
+        }
         lsp = top;
         lpc += 3;
         DISPATCH();
@@ -256,12 +270,35 @@ fast_LoadN: {
     LOUSA_BINARY_INT(AddInt, wrapAdd(a, b))
     LOUSA_BINARY_INT(SubInt, wrapSub(a, b))
     LOUSA_BINARY_INT(MulInt, wrapMul(a, b))
-    LOUSA_BINARY_INT(LtInt, a < b ? 1 : 0)
-    LOUSA_BINARY_INT(LeInt, a <= b ? 1 : 0)
-    LOUSA_BINARY_INT(GtInt, a > b ? 1 : 0)
-    LOUSA_BINARY_INT(GeInt, a >= b ? 1 : 0)
-    LOUSA_BINARY_INT(EqInt, a == b ? 1 : 0)
+    LOUSA_BINARY_INT(AndInt, a & b)
+    LOUSA_BINARY_INT(OrInt, a | b)
 #undef LOUSA_BINARY_INT
+
+    // Comparisons: a JUMP_FALSE right after (a loop or if test) takes the
+    // result at once, saving a dispatch; the result word stays written
+    // above the stack as the two instructions would leave it.
+#define LOUSA_COMPARE_INT(handler, expression)                                                  \
+    fast_##handler : if (IN(lsp) && lsp >= 1) {                                                 \
+        const Word b = AT(lsp);                                                                 \
+        const Word a = AT(lsp - 1);                                                             \
+        const Word result = (expression) ? 1 : 0;                                               \
+        AT(lsp - 1) = result;                                                                   \
+        if (static_cast<UWord>(lpc) + 2 < csize && AT(lpc + 1) == static_cast<Word>(kJumpFalse)) { \
+            lsp -= 2;                                                                           \
+            lpc = result == 1 ? lpc + 3 : AT(lpc + 2);                                          \
+            NEXT_CHECKED();                                                                     \
+        }                                                                                       \
+        --lsp;                                                                                  \
+        ++lpc;                                                                                  \
+        DISPATCH();                                                                             \
+    }                                                                                           \
+    goto op_##handler;
+    LOUSA_COMPARE_INT(LtInt, a < b)
+    LOUSA_COMPARE_INT(LeInt, a <= b)
+    LOUSA_COMPARE_INT(GtInt, a > b)
+    LOUSA_COMPARE_INT(GeInt, a >= b)
+    LOUSA_COMPARE_INT(EqInt, a == b)
+#undef LOUSA_COMPARE_INT
 
 fast_ModInt:
     // A zero divisor raises its message in the member handler.
