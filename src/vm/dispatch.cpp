@@ -34,8 +34,7 @@ void Interpretador::step() {
 }
 
 template <bool Budgeted>
-std::uint64_t Interpretador::loop(std::uint64_t maxSteps) {
-    std::uint64_t executed = 0;
+void Interpretador::loop(std::uint64_t maxSteps, std::uint64_t& executed) {
     while (running.load(std::memory_order_relaxed)) {
         if constexpr (Budgeted) {
             if (executed == maxSteps) break;
@@ -47,7 +46,6 @@ std::uint64_t Interpretador::loop(std::uint64_t maxSteps) {
                 invalidInstruction();
         }
     }
-    return executed;
 }
 
 #undef OP
@@ -496,7 +494,10 @@ done:
 }
 #pragma GCC diagnostic pop
 #else
-void Interpretador::threadedLoop() { loop<false>(0); }
+void Interpretador::threadedLoop() {
+    std::uint64_t executed = 0;
+    loop<false>(0, executed);
+}
 #endif
 
 
@@ -514,7 +515,7 @@ std::uint64_t Interpretador::runBudget(std::uint64_t maxSteps) {
     std::uint64_t executed = 0;
     try {
         start();
-        executed = loop<true>(maxSteps);
+        loop<true>(maxSteps, executed);  // the count survives a run-time error
     } catch (...) {
     }
     return executed;

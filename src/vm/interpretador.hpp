@@ -154,7 +154,7 @@ private:
     [[nodiscard]] Word frameOf(Word levels) const;
     void checkRange(Word v, Word low, Word high);
     template <bool Budgeted>
-    std::uint64_t loop(std::uint64_t maxSteps);
+    void loop(std::uint64_t maxSteps, std::uint64_t& executed);
     void threadedLoop();
 };
 

@@ -63,6 +63,12 @@ TEST(RunLoop, BudgetStopsAnEndlessProgram) {
     EXPECT_FALSE(runtimeErrorRaised);
 }
 
+TEST(RunLoop, BudgetCountsTheInstructionThatRaisedAnError) {
+    Interpretador m({62, 1, 62, 2, 4}, "", nullptr);  // LINE 1, LINE 2, invalid
+    EXPECT_EQ(m.runBudget(100), 3U);
+    EXPECT_TRUE(runtimeErrorRaised);
+}
+
 TEST(OpcodeTable, HoldsEveryAssignedNumberOnceWithItsOperandShape) {
     EXPECT_EQ(kAssignedOpcodeCount, 136);
     EXPECT_EQ(opcodeInfo(4), nullptr);
