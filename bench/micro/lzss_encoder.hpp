@@ -1,15 +1,14 @@
 #pragma once
-// A greedy encoder for the payload's LZSS stream, so that the decoder can be
-// measured on realistic input without depending on the packing tool. Match
-// positions are absolute indices into the decoder's window (0 = the oldest
-// byte held), and a match never reaches into the bytes it produces.
+// Inputs for the loader's benchmarks: streams from the packer's encoder,
+// containers as the runner expects them, and code texts shaped like
+// compiled programs.
 
 #include <string>
 #include <string_view>
 
 namespace lousa::bench {
 
-// The compressed stream (data bytes, last-byte bit count, trailing byte).
+// The compressed stream (data bytes, last-byte bit count, trailing byte), as `lousa pack` writes it.
 std::string encodeStream(std::string_view text);
 
 // A container as the runner expects it: image bytes without the marker, the
