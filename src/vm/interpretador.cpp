@@ -70,7 +70,7 @@ std::string Interpretador::popString() {
     // from walking the whole memory.
     while (readWord(sp) != -1) {
         result.push_back(static_cast<char>(pop() & 0xFF));
-        if (result.size() > 4096) break;
+        if (result.size() >= static_cast<std::size_t>(kStringScanLimit)) break;
     }
     if (readWord(sp) == -1) sp = wrapSub(sp, 1);
     return result;

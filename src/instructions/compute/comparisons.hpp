@@ -13,9 +13,9 @@ namespace lousa {
 
 namespace compute {
 
-// How far a string operand is searched for its -1 marker: as far as
-// popString pops, so that a string without a marker is consumed alike.
-inline constexpr Word kStringScanLimit = 4097;
+// Operands are searched for their marker as far as popString pops
+// (kStringScanLimit), so that a string without a marker is consumed alike.
+using lousa::kStringScanLimit;
 
 // One operand of a string operation as it lies on the stack: its characters
 // are the low bytes of the words top, top - 1, ..., top - length + 1.

@@ -40,9 +40,9 @@ void Interpretador::opConRead() {
             const auto value = fromInput<Word>(console, [](InputReader& in) { return in.scanInteger(); });
             if (!value) raiseRuntimeError(latin1(" => Inteiro inválido!"));
             Word stored = *value;
-            if (kind == 5) stored = *value & 0xFF;
-            if (kind == 6) stored = static_cast<std::int8_t>(static_cast<std::uint8_t>(*value & 0xFF));
-            if (kind == 7) stored = *value & 0xFFFF;
+            if (kind == 5) stored = lowByte(*value);
+            if (kind == 6) stored = signedByte(*value);
+            if (kind == 7) stored = lowWord(*value);
             writeWord(target, stored);
             break;
         }

@@ -41,35 +41,31 @@ void Interpretador::opFileClose() {  // FILE_CLOSE
     pc = wrapAdd(pc, 1);
 }
 
-void Interpretador::opFileEof() {  // FILE_EOF
-    const std::string path = resolveFileName(popString());
-    FluxoArquivo* stream = openFiles.find(path, 'a');
-    if (stream == nullptr) raiseRuntimeError(latin1(" => Arquivo fechado no comando EOF!"));
+namespace {
+
+// FILE_EOF and FILE_EOLN look one character ahead of the named file and put
+// it back: kEnd at the end of the file (that read is not undone).
+int peekNamedFile(Interpretador& m) {
+    const std::string path = m.resolveFileName(m.popString());
+    FluxoArquivo* stream = m.openFiles.find(path, 'a');
+    if (stream == nullptr) m.raiseRuntimeError(latin1(" => Arquivo fechado no comando EOF!"));
     const int c = stream->getChar();
     stream->takeError();
-    ioErrorNumber = 0;
-    if (c == FluxoArquivo::kEnd) {
-        push(1);
-    } else {
-        push(0);
-        stream->ungetChar();
-    }
+    m.ioErrorNumber = 0;
+    if (c != FluxoArquivo::kEnd) stream->ungetChar();
+    return c;
+}
+
+}  // namespace
+
+void Interpretador::opFileEof() {  // FILE_EOF
+    push(peekNamedFile(*this) == FluxoArquivo::kEnd ? 1 : 0);
     pc = wrapAdd(pc, 1);
 }
 
 void Interpretador::opFileEoln() {  // FILE_EOLN
-    const std::string path = resolveFileName(popString());
-    FluxoArquivo* stream = openFiles.find(path, 'a');
-    if (stream == nullptr) raiseRuntimeError(latin1(" => Arquivo fechado no comando EOF!"));
-    const int c = stream->getChar();
-    stream->takeError();
-    ioErrorNumber = 0;
-    if (c == FluxoArquivo::kEnd) {
-        push(1);
-    } else {
-        push(c == '\n' ? 1 : 0);
-        stream->ungetChar();
-    }
+    const int c = peekNamedFile(*this);
+    push(c == FluxoArquivo::kEnd || c == '\n' ? 1 : 0);
     pc = wrapAdd(pc, 1);
 }
 

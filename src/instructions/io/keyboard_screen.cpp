@@ -134,9 +134,9 @@ void Interpretador::opCrt() {
         case 9: if (screen) screen->normalVideo(); break;
         case 10: push(screen ? screen->whereX() : 1); break;
         case 11: push(screen ? screen->whereY() : 1); break;
-        case 12: writeWord(sp, readWord(sp) & 0xFF); break;
-        case 13: writeWord(sp, static_cast<std::int8_t>(static_cast<std::uint8_t>(readWord(sp) & 0xFF))); break;
-        case 14: writeWord(sp, readWord(sp) & 0xFFFF); break;
+        case 12: writeWord(sp, lowByte(readWord(sp))); break;
+        case 13: writeWord(sp, signedByte(readWord(sp))); break;
+        case 14: writeWord(sp, lowWord(readWord(sp))); break;
         case 15: {
             const Word n = pop();
             writeWord(sp, static_cast<Word>(static_cast<UWord>(readWord(sp)) << (n & 31)));

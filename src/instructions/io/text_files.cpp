@@ -34,11 +34,11 @@ constexpr Word kMaxStringLength = 255;
 Word reduceInteger(Word value, Word kind) {
     switch (kind) {
         case kByteOrLineEnd:
-            return value & 0xFF;
+            return lowByte(value);
         case kShortInteger:
-            return static_cast<std::int8_t>(value & 0xFF);
+            return signedByte(value);
         case kWordValue:
-            return value & 0xFFFF;
+            return lowWord(value);
         default:
             return value;
     }
