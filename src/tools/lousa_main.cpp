@@ -1,183 +1,30 @@
 // The lousa tool: assemble, disassemble, pack, run, trace and extract
-// programs of the machine.
+// programs of the machine. Each command is one row of the table below: its
+// name, its help text, the options it takes and the function that runs it.
 
 #include <cstdint>
 #include <cstdio>
-#include <map>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "loader/arquivo_compilado.hpp"
 #include "loader/run_sequence.hpp"
 #include "tools/assembler.hpp"
+#include "tools/command_line.hpp"
 #include "tools/disassembler.hpp"
 #include "tools/packer.hpp"
 #include "tools/program_files.hpp"
 #include "tools/tracer.hpp"
 #include "vm/interpretador.hpp"
 
+#ifndef LOUSA_VERSION
+#define LOUSA_VERSION "unknown"
+#endif
+
 namespace {
 
 using namespace lousa;
 using namespace lousa::tool;
-
-constexpr const char* kOverview =
-    "usage: lousa COMMAND [OPTIONS] FILE\n"
-    "\n"
-    "Builds and runs programs of the Lousa machine.\n"
-    "\n"
-    "commands:\n"
-    "  asm      assemble a listing into code text\n"
-    "  dis      disassemble code text or a packed executable into a listing\n"
-    "  pack     pack a listing or code text into an executable\n"
-    "  run      run a listing, code text or packed executable\n"
-    "  trace    run like 'run', showing each instruction on standard error\n"
-    "  extract  write the code text of a packed executable\n"
-    "\n"
-    "'lousa COMMAND --help' describes one command.\n"
-    "Exit status: 0 on success, 1 when a command fails, 2 for bad usage.\n";
-
-struct Command {
-    const char* name;
-    const char* help;
-    std::vector<std::string> valueOptions;  // options followed by a value
-};
-
-const std::vector<Command>& commands() {
-    static const std::vector<Command> list = {
-        {"asm",
-         "usage: lousa asm LISTING [-o OUT]\n"
-         "\n"
-         "Assembles LISTING into code text (the count, the count plus one, then the\n"
-         "code words, each followed by one space).\n"
-         "\n"
-         "  -o OUT   write to OUT; '-' writes to standard output.\n"
-         "           Default: LISTING without its extension, plus .code\n"
-         "           (prog.lst -> prog.code, beside the listing).\n"
-         "\n"
-         "Errors are reported as FILE:LINE: reason, and nothing is written.\n"
-         "\n"
-         "Listing format: one instruction per line, MNEMONIC and decimal operands;\n"
-         "';' starts a comment; 'name:' defines a label, usable as a jump target\n"
-         "(absolute) or a CALL displacement (relative); a leading '123:' asserts the\n"
-         "address; 'c' is a character; PUSH_STR \"text\", PUSH_REAL 3.25,\n"
-         "SCOPE_ENTER \"NAME\" and .word n ... are conveniences. Strings are UTF-8 and\n"
-         "become code page 850 bytes; escapes \\n \\r \\t \\\\ \\\" \\' \\xHH.\n",
-         {"-o"}},
-        {"dis",
-         "usage: lousa dis FILE [-o OUT]\n"
-         "\n"
-         "Writes a listing of FILE (code text, packed executable or listing) with the\n"
-         "address of every line; 'lousa asm' turns it back into the same code words.\n"
-         "Words that form no whole instruction are written as .word.\n"
-         "\n"
-         "  -o OUT   write to OUT instead of standard output.\n",
-         {"-o"}},
-        {"pack",
-         "usage: lousa pack LISTING|CODE [-o EXE] [--name NAME] [--stub RUNNER]\n"
-         "\n"
-         "Compresses the code text and appends it to a copy of the runner, giving\n"
-         "an executable (mode 0755) that runs the program.\n"
-         "\n"
-         "  -o EXE         the executable to write. Default: the input without its\n"
-         "                 extension (prog.lst -> prog).\n"
-         "  --name NAME    source name recorded in the payload. Default: the input's\n"
-         "                 base name with .pas (prog.lst -> prog.pas).\n"
-         "  --stub RUNNER  the runner to copy. Default: lousa-runner beside lousa.\n",
-         {"-o", "--name", "--stub"}},
-        {"run",
-         "usage: lousa run FILE\n"
-         "\n"
-         "Runs a listing, code text or packed executable exactly as the runner would:\n"
-         "same console, same messages, exit status 0. Data files with relative names\n"
-         "are found beside FILE.\n",
-         {}},
-        {"trace",
-         "usage: lousa trace FILE [--limit N]\n"
-         "\n"
-         "Runs FILE like 'lousa run', writing each instruction to standard error\n"
-         "before it executes: address, mnemonic, operands and sp.\n"
-         "\n"
-         "  --limit N   stop after N instructions.\n",
-         {"--limit"}},
-        {"extract",
-         "usage: lousa extract EXE [-o OUT]\n"
-         "\n"
-         "Writes the code text held by the packed executable EXE.\n"
-         "\n"
-         "  -o OUT   write to OUT instead of standard output.\n",
-         {"-o"}},
-    };
-    return list;
-}
-
-class UsageError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
-struct Arguments {
-    std::string file;
-    std::map<std::string, std::string> options;
-    bool help = false;
-
-    [[nodiscard]] std::optional<std::string> option(const std::string& name) const {
-        const auto it = options.find(name);
-        if (it == options.end()) return std::nullopt;
-        return it->second;
-    }
-};
-
-Arguments parseArguments(const Command& command, int argc, char** argv) {
-    Arguments args;
-    bool positionalOnly = false;
-    for (int i = 2; i < argc; ++i) {
-        std::string arg = argv[i];
-        if (!positionalOnly && (arg == "--help" || arg == "-h")) {
-            args.help = true;
-            continue;
-        }
-        if (!positionalOnly && arg == "--") {
-            positionalOnly = true;
-            continue;
-        }
-        if (!positionalOnly && arg.size() > 1 && arg[0] == '-') {
-            std::string name = arg;
-            std::optional<std::string> value;
-            if (const auto eq = arg.find('='); arg.starts_with("--") && eq != std::string::npos) {
-                name = arg.substr(0, eq);
-                value = arg.substr(eq + 1);
-            }
-            bool known = false;
-            for (const std::string& o : command.valueOptions) known = known || o == name;
-            if (!known) throw UsageError("unknown option " + name);
-            if (!value) {
-                if (i + 1 >= argc) throw UsageError("option " + name + " needs a value");
-                value = argv[++i];
-            }
-            if (args.options.contains(name)) throw UsageError("option " + name + " given twice");
-            args.options[name] = *value;
-            continue;
-        }
-        if (!args.file.empty()) throw UsageError("one file only (found " + args.file + " and " + arg + ")");
-        args.file = arg;
-    }
-    if (!args.help && args.file.empty()) throw UsageError("missing FILE");
-    return args;
-}
-
-std::uint64_t parseLimit(const std::string& text) {
-    std::uint64_t value = 0;
-    if (text.empty()) throw UsageError("--limit needs a positive number");
-    for (const char c : text) {
-        if (c < '0' || c > '9') throw UsageError("--limit needs a positive number, not '" + text + "'");
-        if (value > (UINT64_MAX - 9) / 10) throw UsageError("--limit " + text + " is too large");
-        value = value * 10 + static_cast<std::uint64_t>(c - '0');
-    }
-    if (value == 0) throw UsageError("--limit needs a positive number");
-    return value;
-}
 
 void refuseOverwritingInput(const std::string& output, const std::string& input) {
     if (output == input) throw ToolError("the output " + output + " would replace the input; name another with -o");
@@ -226,7 +73,7 @@ int commandRun(const Arguments& args) {
 }
 
 int commandTrace(const Arguments& args) {
-    const std::uint64_t limit = args.option("--limit") ? parseLimit(*args.option("--limit")) : 0;
+    const std::uint64_t limit = args.option("--limit") ? parsePositiveCount("--limit", *args.option("--limit")) : 0;
     const ProgramInput program = loadProgram(args.file);
     if (program.streamCutShort) {
         std::fputs("Error..", stdout);  // what the runner prints for such a stream
@@ -247,13 +94,83 @@ int commandExtract(const Arguments& args) {
     return 0;
 }
 
-int dispatch(const std::string& name, const Arguments& args) {
-    if (name == "asm") return commandAsm(args);
-    if (name == "dis") return commandDis(args);
-    if (name == "pack") return commandPack(args);
-    if (name == "run") return commandRun(args);
-    if (name == "trace") return commandTrace(args);
-    return commandExtract(args);
+const std::vector<Command>& commands() {
+    static const std::vector<Command> table = {
+        {.name = "asm",
+         .summary = "assemble a listing into code text",
+         .help = "usage: lousa asm LISTING [-o OUT]\n"
+                 "\n"
+                 "Assembles LISTING into code text (the count, the count plus one, then the\n"
+                 "code words, each followed by one space).\n"
+                 "\n"
+                 "  -o OUT   write to OUT; '-' writes to standard output.\n"
+                 "           Default: LISTING without its extension, plus .code\n"
+                 "           (prog.lst -> prog.code, beside the listing).\n"
+                 "\n"
+                 "Errors are reported as FILE:LINE: reason, and nothing is written.\n"
+                 "\n"
+                 "Listing format: one instruction per line, MNEMONIC and decimal operands;\n"
+                 "';' starts a comment; 'name:' defines a label, usable as a jump target\n"
+                 "(absolute) or a CALL displacement (relative); a leading '123:' asserts the\n"
+                 "address; 'c' is a character; PUSH_STR \"text\", PUSH_REAL 3.25,\n"
+                 "SCOPE_ENTER \"NAME\" and .word n ... are conveniences. Strings are UTF-8 and\n"
+                 "become code page 850 bytes; escapes \\n \\r \\t \\\\ \\\" \\' \\xHH.\n",
+         .valueOptions = {"-o"},
+         .run = commandAsm},
+        {.name = "dis",
+         .summary = "disassemble code text or a packed executable into a listing",
+         .help = "usage: lousa dis FILE [-o OUT]\n"
+                 "\n"
+                 "Writes a listing of FILE (code text, packed executable or listing) with the\n"
+                 "address of every line; 'lousa asm' turns it back into the same code words.\n"
+                 "Words that form no whole instruction are written as .word.\n"
+                 "\n"
+                 "  -o OUT   write to OUT instead of standard output.\n",
+         .valueOptions = {"-o"},
+         .run = commandDis},
+        {.name = "pack",
+         .summary = "pack a listing or code text into an executable",
+         .help = "usage: lousa pack LISTING|CODE [-o EXE] [--name NAME] [--stub RUNNER]\n"
+                 "\n"
+                 "Compresses the code text and appends it to a copy of the runner, giving\n"
+                 "an executable (mode 0755) that runs the program.\n"
+                 "\n"
+                 "  -o EXE         the executable to write. Default: the input without its\n"
+                 "                 extension (prog.lst -> prog).\n"
+                 "  --name NAME    source name recorded in the payload. Default: the input's\n"
+                 "                 base name with .pas (prog.lst -> prog.pas).\n"
+                 "  --stub RUNNER  the runner to copy. Default: lousa-runner beside lousa.\n",
+         .valueOptions = {"-o", "--name", "--stub"},
+         .run = commandPack},
+        {.name = "run",
+         .summary = "run a listing, code text or packed executable",
+         .help = "usage: lousa run FILE\n"
+                 "\n"
+                 "Runs a listing, code text or packed executable exactly as the runner would:\n"
+                 "same console, same messages, exit status 0. Data files with relative names\n"
+                 "are found beside FILE.\n",
+         .run = commandRun},
+        {.name = "trace",
+         .summary = "run like 'run', showing each instruction on standard error",
+         .help = "usage: lousa trace FILE [--limit N]\n"
+                 "\n"
+                 "Runs FILE like 'lousa run', writing each instruction to standard error\n"
+                 "before it executes: address, mnemonic, operands and sp.\n"
+                 "\n"
+                 "  --limit N   stop after N instructions.\n",
+         .valueOptions = {"--limit"},
+         .run = commandTrace},
+        {.name = "extract",
+         .summary = "write the code text of a packed executable",
+         .help = "usage: lousa extract EXE [-o OUT]\n"
+                 "\n"
+                 "Writes the code text held by the packed executable EXE.\n"
+                 "\n"
+                 "  -o OUT   write to OUT instead of standard output.\n",
+         .valueOptions = {"-o"},
+         .run = commandExtract},
+    };
+    return table;
 }
 
 }  // namespace
@@ -265,7 +182,11 @@ int main(int argc, char** argv) {
     }
     const std::string name = argv[1];
     if (name == "--help" || name == "-h" || name == "help") {
-        std::fputs(kOverview, stdout);
+        std::fputs(overviewText(commands()).c_str(), stdout);
+        return 0;
+    }
+    if (name == "--version") {
+        std::fputs("lousa " LOUSA_VERSION "\n", stdout);
         return 0;
     }
     const Command* command = nullptr;
@@ -276,12 +197,12 @@ int main(int argc, char** argv) {
         return 2;
     }
     try {
-        const Arguments args = parseArguments(*command, argc, argv);
+        const Arguments args = parseArguments(*command, std::vector<std::string>(argv + 2, argv + argc));
         if (args.help) {
-            std::fputs(command->help, stdout);
+            std::fwrite(command->help.data(), 1, command->help.size(), stdout);
             return 0;
         }
-        return dispatch(name, args);
+        return command->run(args);
     } catch (const UsageError& e) {
         std::fprintf(stderr, "lousa %s: %s (see lousa %s --help)\n", name.c_str(), e.what(), name.c_str());
         return 2;

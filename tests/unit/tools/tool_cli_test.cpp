@@ -96,6 +96,10 @@ TEST_F(ToolCli, HelpForTheToolAndEveryCommand) {
         EXPECT_EQ(o.status, 0) << command;
         EXPECT_EQ(o.out.rfind(std::string("usage: lousa ") + command, 0), 0U) << command;
     }
+    const Outcome version = lousa("--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("lousa ", 0), 0U);
+    EXPECT_TRUE(oneLine(version.out));
 }
 
 TEST_F(ToolCli, AsmWritesBesideTheListingOrWhereTold) {
