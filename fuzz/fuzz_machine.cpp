@@ -12,6 +12,7 @@
 // every input; fuzz/run also drops root privileges, so that an absolute file
 // name made up by the fuzzer cannot clobber anything that matters.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -37,7 +38,7 @@ namespace {
 // instructions do tens of thousands of steps of work (zeroing a frame of the
 // whole memory limit, following 65536 static links or array dimensions), so
 // the run also gets a slice of processor time: when it is spent, a timer
-// clears `running` and the machine stops at the next instruction boundary,
+// stops the machine at the next instruction boundary, at the next instruction boundary,
 // as on a stop signal. A hang inside one instruction still trips libFuzzer's
 // own -timeout.
 constexpr std::uint64_t kBudget = 5000;
@@ -45,6 +46,7 @@ constexpr long kSliceMicroseconds = 250000;
 constexpr std::size_t kMaxCodeWords = 4096;
 
 std::string scratchDirectory;
+std::atomic<lousa::Interpretador*> sliceTarget{nullptr};
 std::string consoleOutput;
 constexpr char kConsoleInput[] = "12 34\nabc de\n2.5e1 x\ntrue\n-7\n\x1b[A\x1b[1;5B\x1bOP";
 
@@ -63,7 +65,9 @@ extern "C" int nanosleep(const struct timespec*, struct timespec* remaining) {
     return 0;
 }
 
-static void onSliceSpent(int) { lousa::running.store(false); }
+static void onSliceSpent(int) {
+    if (lousa::Interpretador* machine = sliceTarget.load()) machine->requestStop();
+}
 
 static void armSlice(long microseconds) {
     itimerval slice{};
@@ -93,12 +97,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         lousa::Console console(std::make_unique<lousa::PlainBackend>(consoleOutput),
                                std::make_unique<lousa::MemoryByteSource>(std::string(kConsoleInput)));
         lousa::Interpretador machine(std::move(code), scratchDirectory, &console);
+        sliceTarget.store(&machine);
         armSlice(kSliceMicroseconds);
         machine.runBudget(kBudget);
         armSlice(0);
+        sliceTarget.store(nullptr);
         console.finish();
     }
-    lousa::running.store(false);
     emptyScratch();
     return 0;
 }

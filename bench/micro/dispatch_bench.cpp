@@ -46,8 +46,8 @@ void runBlock(benchmark::State& state, const std::vector<Word>& code, std::uint6
         const std::uint64_t statements = looped / perPass * kStatementsPerBlock +
                                          std::min(looped % perPass / instructionsPerStatement, kStatementsPerBlock);
         const auto counted = static_cast<std::uint64_t>(static_cast<UWord>(wrapSub(machine.readWord(counter), before)));
-        if (runtimeErrorRaised || steps != kStepsPerRun || counted != statements) {
-            state.SkipWithError(runtimeErrorRaised ? runtimeErrorText.c_str() : "the block did not count as expected");
+        if (machine.runtimeErrorRaised || steps != kStepsPerRun || counted != statements) {
+            state.SkipWithError(machine.runtimeErrorRaised ? machine.runtimeErrorText.c_str() : "the block did not count as expected");
             break;
         }
     }

@@ -41,6 +41,7 @@ int main(int argc, char** argv) {
     std::unique_ptr<lousa::Console> console = lousa::makeProcessConsole();
     std::uint64_t executed = 0;
     std::string stoppedAt;
+    std::string finalMessage;
     {
         lousa::Interpretador machine(std::move(code), lousa::directoryOf(path), console.get());
         // Step by step, as the machine's own run does, so that the count
@@ -48,19 +49,20 @@ int main(int argc, char** argv) {
         // with the exception). The instruction that raised it counts.
         try {
             machine.start();
-            while (lousa::running.load(std::memory_order_relaxed)) {
+            while (machine.running.load(std::memory_order_relaxed)) {
                 ++executed;
                 machine.step();
             }
         } catch (...) {
             // A run-time error has recorded its text; anything else ends the run, as in run().
         }
-        lousa::running.store(false, std::memory_order_relaxed);
+        machine.running.store(false, std::memory_order_relaxed);
         // An instruction whose family is not built yet ends the run as invalid;
         // name it, so that a benchmark can say what it is waiting for.
         static const std::string invalid = lousa::latin1("Instrução inválida");
-        const std::string& text = lousa::runtimeErrorText;
-        if (lousa::runtimeErrorRaised && text.size() >= invalid.size() &&
+        const std::string& text = machine.runtimeErrorText;
+        if (machine.runtimeErrorRaised) finalMessage = text;
+        if (machine.runtimeErrorRaised && text.size() >= invalid.size() &&
             text.compare(text.size() - invalid.size(), invalid.size(), invalid) == 0) {
             if (machine.pc < 0 || machine.pc >= machine.codeSize) {
                 stoppedAt = "pc " + std::to_string(machine.pc) + " outside the code";
@@ -72,7 +74,7 @@ int main(int argc, char** argv) {
         }
     }
     console->finish();
-    if (lousa::runtimeErrorRaised) console->writeFinalMessage(lousa::runtimeErrorText);
+    if (!finalMessage.empty()) console->writeFinalMessage(finalMessage);
     std::fprintf(stderr, "instructions: %llu\n", static_cast<unsigned long long>(executed));
     if (!stoppedAt.empty()) std::fprintf(stderr, "invalid instruction: %s\n", stoppedAt.c_str());
     return 0;

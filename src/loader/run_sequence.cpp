@@ -12,24 +12,23 @@
 
 namespace lousa {
 
-int runCode(std::vector<Word> code, const std::string& runnerDirectory, Console* console) {
-    if (code.empty()) return 0;  // nothing was loaded: nothing runs
-    if (stopRequested()) return 0;  // stopped while loading: nothing runs
+RunOutcome runCode(std::vector<Word> code, const std::string& runnerDirectory, Console* console) {
+    if (code.empty()) return {};  // nothing was loaded: nothing runs
+    if (stopRequested()) return {};  // stopped while loading: nothing runs
     Interpretador machine(std::move(code), runnerDirectory, console);
-    machine.run();
-    if (console) console->flushOutput();
-    if (runtimeErrorRaised) {
-        finalMessage = runtimeErrorText;
-        return 1;
+    {
+        const StopTargetScope stops(machine);
+        machine.run();
     }
-    return 0;
+    if (console) console->flushOutput();
+    if (machine.runtimeErrorRaised) return {1, machine.runtimeErrorText};
+    return {};
 }
 
 namespace {
 
-int runFrom(const std::string& openPath, const std::string& directorySource, Console* console) {
-    int result = 0;
-    finalMessage.clear();
+RunOutcome runFrom(const std::string& openPath, const std::string& directorySource, Console* console) {
+    RunOutcome result;
     std::unique_ptr<ArquivoCompilado> file;
     try {
         file = std::make_unique<ArquivoCompilado>(openPath);
@@ -46,10 +45,10 @@ int runFrom(const std::string& openPath, const std::string& directorySource, Con
 // are flushed and closed; the console restores the terminal; then the
 // process ends by that signal, without the run-time error text (a read cut
 // short by the signal may have raised one).
-void finishRun(Console& console, int result) {
+void finishRun(Console& console, const RunOutcome& result) {
     console.finish();
     endByPendingStopSignal();
-    if (result > 0) console.writeFinalMessage(finalMessage);
+    if (result.status > 0) console.writeFinalMessage(result.finalMessage);
 }
 
 void prepareForSignals() {
@@ -59,7 +58,7 @@ void prepareForSignals() {
 
 }  // namespace
 
-int runCompiledProgram(const std::string& path, Console* console) { return runFrom(path, path, console); }
+RunOutcome runCompiledProgram(const std::string& path, Console* console) { return runFrom(path, path, console); }
 
 int runnerMain(const std::string& path, const std::string& runnerPathForDirectory) {
     // Started through PATH, the first argument names no file here: use our own image.
@@ -67,7 +66,7 @@ int runnerMain(const std::string& path, const std::string& runnerPathForDirector
     if (access(path.c_str(), R_OK) != 0 && access("/proc/self/exe", R_OK) == 0) openPath = "/proc/self/exe";
     prepareForSignals();
     std::unique_ptr<Console> console = makeProcessConsole();
-    const int result = runFrom(openPath, runnerPathForDirectory, console.get());
+    const RunOutcome result = runFrom(openPath, runnerPathForDirectory, console.get());
     finishRun(*console, result);
     return 0;
 }
@@ -75,8 +74,7 @@ int runnerMain(const std::string& path, const std::string& runnerPathForDirector
 int runnerMainWithCode(std::vector<Word> code, const std::string& runnerDirectory) {
     prepareForSignals();
     std::unique_ptr<Console> console = makeProcessConsole();
-    finalMessage.clear();
-    int result = 0;
+    RunOutcome result;
     try {
         result = runCode(std::move(code), runnerDirectory, console.get());
     } catch (...) {

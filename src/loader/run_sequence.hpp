@@ -11,15 +11,19 @@ namespace lousa {
 
 class Console;
 
-// The text main prints after the run; empty unless a run-time error ended it.
-inline std::string finalMessage;
+// How one run ended: status 1 after a run-time error, else 0, and the text
+// the runner prints after the run (empty unless a run-time error ended it).
+struct RunOutcome {
+    int status = 0;
+    std::string finalMessage;
+};
 
-// Runs the program appended to the file at path; 1 after a run-time error, else 0.
-int runCompiledProgram(const std::string& path, Console* console = nullptr);
+// Runs the program appended to the file at path.
+RunOutcome runCompiledProgram(const std::string& path, Console* console = nullptr);
 
 // Runs a code vector with the given runner directory, as the runner does
-// once it has loaded the code; 1 after a run-time error, else 0.
-int runCode(std::vector<Word> code, const std::string& runnerDirectory, Console* console = nullptr);
+// once it has loaded the code.
+RunOutcome runCode(std::vector<Word> code, const std::string& runnerDirectory, Console* console = nullptr);
 
 // The runner's whole life for one path: console set up, program run,
 // console restored, error text written. Returns the exit status.

@@ -28,6 +28,7 @@ constexpr std::array kFatalSignals{SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 std::atomic<int> pendingSignal{0};
 std::atomic<SignalSafeAction> terminalRestore{nullptr};
 std::atomic<SignalSafeAction> fileFlush{nullptr};
+std::atomic<Interpretador*> stopTarget{nullptr};
 
 bool installed = false;
 std::array<struct sigaction, kStopSignals.size()> previousStop{};
@@ -58,7 +59,7 @@ void onStopSignal(int signal) {
     const int savedErrno = errno;
     int expected = 0;
     if (pendingSignal.compare_exchange_strong(expected, signal)) {
-        running.store(false);
+        if (Interpretador* target = stopTarget.load()) target->requestStop();
         errno = savedErrno;
         return;
     }
@@ -129,6 +130,14 @@ int pendingStopSignal() noexcept { return pendingSignal.load(); }
 void setTerminalRestore(SignalSafeAction restore) noexcept { terminalRestore.store(restore); }
 
 void setFileFlush(SignalSafeAction flush) noexcept { fileFlush.store(flush); }
+
+void setStopTarget(Interpretador* machine) noexcept { stopTarget.store(machine); }
+
+StopTargetScope::StopTargetScope(Interpretador& machine) noexcept : previous_(stopTarget.exchange(&machine)) {
+    if (pendingSignal.load() != 0) machine.requestStop();
+}
+
+StopTargetScope::~StopTargetScope() { stopTarget.store(previous_); }
 
 void endByPendingStopSignal() {
     const int signal = pendingSignal.load();

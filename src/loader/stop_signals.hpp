@@ -2,8 +2,8 @@
 // How the runner ends on a signal without losing anything.
 //
 // Stop signals (SIGINT, SIGTERM, SIGHUP, SIGQUIT, and SIGPIPE, which a closed
-// output pipe sends): the handler only records the signal and clears
-// `running`, so the machine stops at the next instruction boundary. A read
+// output pipe sends): the handler only records the signal and clears the
+// `running` flag of the current run (its stop target), so the machine stops at the next instruction boundary. A read
 // blocked on input returns at once (the handlers are installed without
 // SA_RESTART and the input reader gives up when stopRequested()). The run
 // sequence then unwinds as after HALT: the program's files are flushed and
@@ -28,6 +28,8 @@
 
 namespace lousa {
 
+class Interpretador;
+
 using SignalSafeAction = void (*)() noexcept;
 
 // Installs the handlers (once; later calls do nothing until uninstall).
@@ -38,6 +40,24 @@ void uninstallStopSignals();
 // The stop signal received and not yet acted on, or 0.
 [[nodiscard]] int pendingStopSignal() noexcept;
 [[nodiscard]] inline bool stopRequested() noexcept { return pendingStopSignal() != 0; }
+
+// The machine a stop signal stops: the one this process runs now, or
+// nullptr between runs. One run at a time per process receives signals;
+// other runs (a grader's, a test's) are stopped through requestStop().
+void setStopTarget(Interpretador* machine) noexcept;
+
+// Makes a machine the stop target for a scope, then puts back the previous
+// one. A signal received before the scope began stops the machine too.
+class StopTargetScope {
+public:
+    explicit StopTargetScope(Interpretador& machine) noexcept;
+    ~StopTargetScope();
+    StopTargetScope(const StopTargetScope&) = delete;
+    StopTargetScope& operator=(const StopTargetScope&) = delete;
+
+private:
+    Interpretador* previous_;
+};
 
 // Restores the terminal (async-signal-safe); nullptr when nothing to restore.
 void setTerminalRestore(SignalSafeAction restore) noexcept;

@@ -4,6 +4,7 @@
 
 #include "console/console.hpp"
 #include "loader/run_sequence.hpp"
+#include "loader/stop_signals.hpp"
 #include "tools/assembler.hpp"
 #include "vm/interpretador.hpp"
 #include "vm/opcode_table.hpp"
@@ -55,14 +56,15 @@ std::string traceLine(const Interpretador& m) {
 std::uint64_t traceProgram(std::vector<Word> code, const std::string& runnerDirectory, std::uint64_t limit,
                            std::FILE* trace) {
     std::unique_ptr<Console> console = makeProcessConsole();
-    finalMessage.clear();
+    std::string finalMessage;
     std::uint64_t executed = 0;
     bool stoppedByLimit = false;
     if (!code.empty()) {
         Interpretador machine(std::move(code), runnerDirectory, console.get());
+        const StopTargetScope stops(machine);
         try {
             machine.start();
-            while (running.load(std::memory_order_relaxed)) {
+            while (machine.running.load(std::memory_order_relaxed)) {
                 if (limit != 0 && executed == limit) {
                     stoppedByLimit = true;
                     break;
@@ -78,9 +80,9 @@ std::uint64_t traceProgram(std::vector<Word> code, const std::string& runnerDire
         } catch (...) {
             // As in run(): a run-time error has recorded its text.
         }
-        running.store(false, std::memory_order_relaxed);
+        machine.running.store(false, std::memory_order_relaxed);
         console->flushOutput();
-        if (runtimeErrorRaised) finalMessage = runtimeErrorText;
+        if (machine.runtimeErrorRaised) finalMessage = machine.runtimeErrorText;
     }
     console->finish();
     std::fflush(trace);

@@ -30,7 +30,7 @@ void Interpretador::start() {
     if (console) console->flushInput();
     randomState = static_cast<UWord>(std::time(nullptr));
     randomState = randomState * 22695477U + 1U;  // the first draw is discarded
-    running.store(true, std::memory_order_relaxed);
+    running.store(!stopRequested.load(), std::memory_order_relaxed);
     runtimeErrorRaised = false;
     runtimeErrorText.clear();
     pc = 0;

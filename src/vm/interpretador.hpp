@@ -22,14 +22,8 @@ namespace lousa {
 
 class Console;
 
-// Process-wide run state shared by the machine and the run sequence.
-// `running` is atomic so that a signal handler may stop the loop between
-// two instructions.
-inline std::atomic<bool> running{false};
-inline bool runtimeErrorRaised = false;
-inline std::string runtimeErrorText;
-
-// Thrown by raiseRuntimeError; carries nothing, the text is in runtimeErrorText.
+// Thrown by raiseRuntimeError; carries nothing, the text is in the machine's
+// runtimeErrorText.
 struct ExecaoInterpretador {};
 
 class Interpretador {
@@ -54,6 +48,18 @@ public:
     std::uint8_t pendingKey = 0;
 
     // --- implementation state beyond the documented fields
+    // The run's own state. `running` is atomic so that a signal handler may
+    // stop the loop between two instructions; a stop request outlives start(),
+    // so a signal that comes before the loop begins still stops the run.
+    std::atomic<bool> running{false};
+    std::atomic<bool> stopRequested{false};
+    bool runtimeErrorRaised = false;
+    std::string runtimeErrorText;
+    // Async-signal-safe: ends the run at the next instruction boundary.
+    void requestStop() noexcept {
+        stopRequested.store(true);
+        running.store(false);
+    }
     Console* console = nullptr;  // where console instructions read and write; owned by the caller
     int ioErrorNumber = 0;       // the I/O error number of the last file operation
     UWord randomState = 0;       // state of the RANDOM generator

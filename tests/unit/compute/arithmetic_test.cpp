@@ -57,9 +57,9 @@ TEST(IntegerArithmetic, DivisionByZeroStopsWithTheStackUntouched) {
         vm.step();
         vm.pushAll({5, 0});
         EXPECT_EQ(vm.failingStep(), kDivisionByZero);
-        EXPECT_EQ(runtimeErrorText, errorText(12, kDivisionByZero));
+        EXPECT_EQ(vm.m.runtimeErrorText, errorText(12, kDivisionByZero));
         EXPECT_EQ(vm.stack(), (std::vector<Word>{5, 0}));
-        EXPECT_FALSE(running.load());
+        EXPECT_FALSE(vm.m.running.load());
     }
 }
 

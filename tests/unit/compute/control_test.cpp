@@ -121,7 +121,7 @@ TEST(Frames, EnterZeroesItsWordsAndChecksTheLimitInclusively) {
     over.step();
     over.m.sp = 799990;
     EXPECT_EQ(over.failingStep(), kTooMuchMemory);
-    EXPECT_EQ(runtimeErrorText, errorText(4, kTooMuchMemory));
+    EXPECT_EQ(over.m.runtimeErrorText, errorText(4, kTooMuchMemory));
 }
 
 TEST(Frames, EnterJumpSetsTheFrameAndFailsBeforeZeroing) {
@@ -179,7 +179,7 @@ TEST(Scopes, ScopeEnterRecordsTheNameAndBpAndSkipsIt) {
 TEST(Halt, StopsTheRunAfterAdvancing) {
     Vm vm({op(Opcode::HALT)});
     vm.step();
-    EXPECT_FALSE(running.load());
+    EXPECT_FALSE(vm.m.running.load());
     EXPECT_EQ(vm.m.pc, 1);
 }
 

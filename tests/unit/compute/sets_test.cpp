@@ -104,7 +104,7 @@ TEST(CheckSet, EveryPairMustLieWithinTheBounds) {
         vm.step();
         vm.pushSet(bad);
         EXPECT_EQ(vm.failingStep(), kBadElement);
-        EXPECT_EQ(runtimeErrorText, errorText(9, kBadElement));
+        EXPECT_EQ(vm.m.runtimeErrorText, errorText(9, kBadElement));
     }
 }
 

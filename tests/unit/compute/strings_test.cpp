@@ -183,7 +183,7 @@ TEST(Str, WritesDecimalTextOrFailsWhenItDoesNotFit) {
     vm.step();
     vm.pushAll({-123, kVar});
     EXPECT_EQ(vm.failingStep(), " => Cadeia muito pequena para converter de inteiro para string em STR!");
-    EXPECT_EQ(runtimeErrorText,
+    EXPECT_EQ(vm.m.runtimeErrorText,
               errorText(3, " => Cadeia muito pequena para converter de inteiro para string em STR!"));
     EXPECT_EQ(vm.m.readWord(kVar), 0);  // nothing written
 }

@@ -59,8 +59,8 @@ struct Vm {
         try {
             m.step();
         } catch (const ExecaoInterpretador&) {
-            const auto cut = runtimeErrorText.find("...\n");
-            return cut == std::string::npos ? runtimeErrorText : runtimeErrorText.substr(cut + 4);
+            const auto cut = m.runtimeErrorText.find("...\n");
+            return cut == std::string::npos ? m.runtimeErrorText : m.runtimeErrorText.substr(cut + 4);
         }
         ADD_FAILURE() << "the instruction did not raise a run-time error";
         return {};

@@ -33,9 +33,9 @@ struct Machine {
     // Runs instructions until HALT or a run-time error; the error text, or "".
     std::string run() {
         try {
-            while (running) m->step();
+            while (m->running) m->step();
         } catch (const ExecaoInterpretador&) {
-            return runtimeErrorText;
+            return m->runtimeErrorText;
         }
         return "";
     }

@@ -48,7 +48,7 @@ public:
         try {
             m.step();
         } catch (const ExecaoInterpretador&) {
-            return runtimeErrorText.substr(runtimeErrorText.find("...\n") + 4);
+            return m.runtimeErrorText.substr(m.runtimeErrorText.find("...\n") + 4);
         }
         return {};
     }
@@ -83,7 +83,7 @@ TEST(TextFileOpen, AMissingFileRegistersNothingAndReportsTwo) {
     EXPECT_EQ(ioResult(vm.m.ioErrorNumber), 2);
     vm.m.currentLine = 7;
     EXPECT_EQ(vm.read(), kReading);
-    EXPECT_EQ(runtimeErrorText, " => Erro de execu\xE7\xE3o na linha 7...\n" + kReading);
+    EXPECT_EQ(vm.m.runtimeErrorText, " => Erro de execu\xE7\xE3o na linha 7...\n" + kReading);
 }
 
 TEST(TextFileOpen, ReadAndWriteNeedTheMatchingOpening) {

@@ -43,35 +43,35 @@ protected:
 TEST_F(RunFromFile, MissingProgramFileIsReportedAndNothingRuns) {
     const std::string path = (dir_ / "absent.exe").string();
     testing::internal::CaptureStdout();
-    const int result = runCompiledProgram(path);
+    const RunOutcome result = runCompiledProgram(path);
     const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(result, 0);
+    EXPECT_EQ(result.status, 0);
     EXPECT_EQ(out, "\nCould not open program file " + path + "... Aborting operation");
-    EXPECT_TRUE(finalMessage.empty());
+    EXPECT_TRUE(result.finalMessage.empty());
 }
 
 TEST_F(RunFromFile, ErrorTextOfAPackedProgramBecomesTheFinalMessage) {
     // Word 0 is the unassigned opcode 4.
     const std::string path = write("bad.exe", std::string("stub") + buildPayload("bad.pas", "1 2 4 "));
     testing::internal::CaptureStdout();
-    const int result = runCompiledProgram(path);
+    const RunOutcome result = runCompiledProgram(path);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    EXPECT_EQ(result, 1);
-    EXPECT_EQ(finalMessage, " => Erro de execu\xE7\xE3o na linha 0...\nInstru\xE7\xE3o inv\xE1lida");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.finalMessage, " => Erro de execu\xE7\xE3o na linha 0...\nInstru\xE7\xE3o inv\xE1lida");
 }
 
 TEST_F(RunFromFile, HaltAloneEndsNormally) {
     const std::string path = write("halt.exe", std::string("stub") + buildPayload("halt.pas", "1 2 43 "));
     testing::internal::CaptureStdout();
-    EXPECT_EQ(runCompiledProgram(path), 0);
+    const RunOutcome result = runCompiledProgram(path);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-    EXPECT_FALSE(runtimeErrorRaised);
-    EXPECT_TRUE(finalMessage.empty());
+    EXPECT_EQ(result.status, 0);
+    EXPECT_TRUE(result.finalMessage.empty());
 }
 
 TEST_F(RunFromFile, NoMarkerOrShortStreamRunsNothing) {
     testing::internal::CaptureStdout();
-    EXPECT_EQ(runCompiledProgram(write("plain", "no payload at all")), 0);
+    EXPECT_EQ(runCompiledProgram(write("plain", "no payload at all")).status, 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 
     // "1 " is two literals, 18 bits; claiming 5 more valid bits leaves a
@@ -81,7 +81,7 @@ TEST_F(RunFromFile, NoMarkerOrShortStreamRunsNothing) {
     ASSERT_EQ(stream.size(), 5U);
     stream[3] = 7;
     testing::internal::CaptureStdout();
-    EXPECT_EQ(runCompiledProgram(write("cut", std::string("stub\x1A\x1A\x1A\x01", 8) + std::string(1, '\0') + stream)), 0);
+    EXPECT_EQ(runCompiledProgram(write("cut", std::string("stub\x1A\x1A\x1A\x01", 8) + std::string(1, '\0') + stream)).status, 0);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error..");
 }
 

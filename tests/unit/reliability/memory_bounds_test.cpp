@@ -50,9 +50,9 @@ TEST(MemoryBounds, RecursionWithoutFrameEntryEndsWithTheMemoryMessage) {
     // ENTER_JUMP 1 100 4; then CALL 0 0 at word 4 calls itself forever.
     Interpretador m({94, 1, 100, 4, 25, 0, 0}, "", nullptr);
     m.runBudget(5000000);
-    EXPECT_FALSE(running);
-    ASSERT_TRUE(runtimeErrorRaised);
-    EXPECT_EQ(runtimeErrorText, kMemoryMessage);
+    EXPECT_FALSE(m.running);
+    ASSERT_TRUE(m.runtimeErrorRaised);
+    EXPECT_EQ(m.runtimeErrorText, kMemoryMessage);
     EXPECT_EQ(m.memory.sparseSize(), 0U);
 }
 

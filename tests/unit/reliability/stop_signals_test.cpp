@@ -28,7 +28,7 @@ protected:
         uninstallStopSignals();
         setTerminalRestore(nullptr);
         setFileFlush(nullptr);
-        running.store(false);
+        setStopTarget(nullptr);
     }
 };
 
@@ -44,27 +44,43 @@ std::thread signalLater(int signal, pthread_t target, int afterMs = 150) {
 void sayFlushed() noexcept { (void)!::write(2, "flushed;", 8); }
 void sayRestored() noexcept { (void)!::write(2, "restored;", 9); }
 
-TEST_F(StopSignals, StopSignalIsRecordedAndEndsTheLoop) {
+TEST_F(StopSignals, StopSignalIsRecordedAndStopsTheTargetRunOnly) {
     for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
         uninstallStopSignals();
         installStopSignals();
-        running.store(true);
+        Interpretador target({43}, "", nullptr);
+        Interpretador other({43}, "", nullptr);
+        target.running.store(true);
+        other.running.store(true);
+        const StopTargetScope stops(target);
         raise(signal);
         EXPECT_EQ(pendingStopSignal(), signal);
-        EXPECT_FALSE(running.load());
+        EXPECT_FALSE(target.running.load());
+        EXPECT_TRUE(other.running.load()) << "a signal stops only the process's current run";
     }
+}
+
+TEST_F(StopSignals, SignalBeforeTheRunStartsStillStopsIt) {
+    // ENTER_JUMP 1 100 4; word 4: JUMP 4, forever: only the stop can end it.
+    Interpretador m({94, 1, 100, 4, 60, 4}, "", nullptr);
+    raise(SIGTERM);
+    const StopTargetScope stops(m);
+    m.run();
+    EXPECT_FALSE(m.runtimeErrorRaised);
+    EXPECT_EQ(m.pc, 0);
 }
 
 TEST_F(StopSignals, MachineStopsAtTheNextInstructionBoundary) {
     // ENTER_JUMP 1 100 4; word 4: JUMP 4, forever.
     Interpretador m({94, 1, 100, 4, 60, 4}, "", nullptr);
+    const StopTargetScope stops(m);
     std::thread sender = signalLater(SIGTERM, pthread_self(), 100);
     const auto start = std::chrono::steady_clock::now();
     m.run();
     sender.join();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
     EXPECT_EQ(pendingStopSignal(), SIGTERM);
-    EXPECT_FALSE(runtimeErrorRaised);
+    EXPECT_FALSE(m.runtimeErrorRaised);
     EXPECT_EQ(m.pc, 4);  // between two instructions, at the loop
 }
 
@@ -98,10 +114,9 @@ TEST_F(StopSignals, DelayIsCutShort) {
 
 TEST_F(StopSignals, NothingRunsOnceStopped) {
     raise(SIGHUP);
-    finalMessage.clear();
-    EXPECT_EQ(runCode({4}, "", nullptr), 0);  // the invalid instruction never runs
-    EXPECT_FALSE(runtimeErrorRaised);
-    EXPECT_TRUE(finalMessage.empty());
+    const RunOutcome outcome = runCode({4}, "", nullptr);  // the invalid instruction never runs
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_TRUE(outcome.finalMessage.empty());
 }
 
 TEST_F(StopSignals, IgnoredSignalStaysIgnored) {

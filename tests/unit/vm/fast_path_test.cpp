@@ -34,9 +34,9 @@ Outcome runWith(const std::vector<Word>& code, bool threaded, bool* ended = null
         m.run();
     } else {
         const std::uint64_t executed = m.runBudget(kBudget);
-        if (ended) *ended = executed < kBudget || !running;
+        if (ended) *ended = executed < kBudget || !m.running;
     }
-    Outcome o{{}, m.pc, m.sp, m.bp, m.currentLine, runtimeErrorRaised, runtimeErrorText, {}};
+    Outcome o{{}, m.pc, m.sp, m.bp, m.currentLine, m.runtimeErrorRaised, m.runtimeErrorText, {}};
     o.dense.assign(m.memory.denseData(), m.memory.denseData() + m.memory.denseSize());
     for (Word a = -2; a >= -40; --a) o.heapWords.push_back(m.heap.read(a));
     return o;
