@@ -27,11 +27,20 @@ using namespace lousa;
 using namespace lousa::tool;
 
 void refuseOverwritingInput(const std::string& output, const std::string& input) {
-    if (output == input) throw ToolError("the output " + output + " would replace the input; name another with -o");
+    if (output == input || (output != "-" && sameFile(output, input)))
+        throw ToolError("the output " + output + " would replace the input " + input + "; name another with -o");
+}
+
+// A file that decodes to no code words at all: an empty listing, or a
+// payload that holds nothing. The packed runner itself keeps its own ways
+// with such a payload; the tool says what is wrong.
+void requireProgram(const ProgramInput& program, const std::string& path) {
+    if (program.code.empty()) throw ToolError("no program in " + path);
 }
 
 int commandAsm(const Arguments& args) {
     const std::string content = readFile(args.file);
+    refuseBinaryListing(content, args.file);
     const std::vector<Word> code = assembleOrThrow(content, args.file);
     const std::string output = args.option("-o").value_or(withoutExtension(args.file) + ".code");
     refuseOverwritingInput(output, args.file);
@@ -43,7 +52,7 @@ int commandDis(const Arguments& args) {
     const ProgramInput program = loadProgram(args.file);
     if (program.streamCutShort)
         std::fprintf(stderr, "lousa: warning: the compressed stream of %s ends inside a token; the code is cut short\n",
-                     args.file.c_str());
+                     printable(args.file).c_str());
     const std::string listing = disassemble(program.code, baseName(args.file));
     const std::string output = args.option("-o").value_or("-");
     refuseOverwritingInput(output, args.file);
@@ -53,6 +62,7 @@ int commandDis(const Arguments& args) {
 
 int commandPack(const Arguments& args) {
     const ProgramInput program = loadProgram(args.file);
+    requireProgram(program, args.file);
     if (program.kind == InputKind::Packed)
         throw ToolError(args.file + " is already packed; give its listing or code text (or 'lousa extract' it)");
     const std::string stubPath = args.option("--stub").value_or(defaultStubPath());
@@ -67,6 +77,7 @@ int commandPack(const Arguments& args) {
 
 int commandRun(const Arguments& args) {
     const ProgramInput program = loadProgram(args.file);
+    requireProgram(program, args.file);
     std::fflush(stdout);
     if (program.kind == InputKind::Packed) return runnerMain(args.file, args.file);
     return runnerMainWithCode(program.code, directoryOf(args.file));
@@ -75,6 +86,7 @@ int commandRun(const Arguments& args) {
 int commandTrace(const Arguments& args) {
     const std::uint64_t limit = args.option("--limit") ? parsePositiveCount("--limit", *args.option("--limit")) : 0;
     const ProgramInput program = loadProgram(args.file);
+    requireProgram(program, args.file);
     if (program.streamCutShort) {
         std::fputs("Error..", stdout);  // what the runner prints for such a stream
         std::fflush(stdout);
@@ -193,7 +205,7 @@ int main(int argc, char** argv) {
     for (const Command& c : commands())
         if (name == c.name) command = &c;
     if (!command) {
-        std::fprintf(stderr, "lousa: unknown command '%s' (see lousa --help)\n", name.c_str());
+        std::fprintf(stderr, "lousa: unknown command '%s' (see lousa --help)\n", printable(name).c_str());
         return 2;
     }
     try {
@@ -204,13 +216,14 @@ int main(int argc, char** argv) {
         }
         return command->run(args);
     } catch (const UsageError& e) {
-        std::fprintf(stderr, "lousa %s: %s (see lousa %s --help)\n", name.c_str(), e.what(), name.c_str());
+        std::fprintf(stderr, "lousa %s: %s (see lousa %s --help)\n", name.c_str(), printable(e.what()).c_str(),
+                     name.c_str());
         return 2;
     } catch (const AssemblyFailed& e) {
-        for (const std::string& line : e.lines) std::fprintf(stderr, "%s\n", line.c_str());
+        for (const std::string& line : e.lines) std::fprintf(stderr, "%s\n", printable(line).c_str());
         return 1;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "lousa: %s\n", e.what());
+        std::fprintf(stderr, "lousa: %s\n", printable(e.what()).c_str());
         return 1;
     }
 }

@@ -1,11 +1,10 @@
 #include "tools/program_files.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
-#include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,13 +31,100 @@ bool firstTokenIsInteger(std::string_view content) {
 }  // namespace
 
 std::string readFile(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw ToolError("cannot open " + path + ": " + errnoText());
     struct stat info {};
-    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) throw ToolError(path + " is a directory");
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw ToolError("cannot open " + path + ": " + errnoText());
-    std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) throw ToolError("cannot read " + path + ": " + errnoText());
+    if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+        close(fd);
+        throw ToolError(path + " is a directory");
+    }
+    const auto tooLarge = [&] {
+        close(fd);
+        return ToolError(path + " is larger than " + kMaxInputText + ", the most lousa reads");
+    };
+    if (S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_size) > kMaxInputBytes) throw tooLarge();
+    std::string content;
+    content.resize(S_ISREG(info.st_mode) ? static_cast<std::size_t>(info.st_size) + 1 : 65536);
+    std::size_t filled = 0;
+    for (;;) {
+        if (filled == content.size()) {
+            if (filled > kMaxInputBytes) throw tooLarge();
+            content.resize(std::min(content.size() * 2, kMaxInputBytes + 1));
+        }
+        const ssize_t got = read(fd, content.data() + filled, content.size() - filled);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            const std::string reason = errnoText();
+            close(fd);
+            throw ToolError("cannot read " + path + ": " + reason);
+        }
+        if (got == 0) break;
+        filled += static_cast<std::size_t>(got);
+    }
+    close(fd);
+    if (filled > kMaxInputBytes) throw ToolError(path + " is larger than " + kMaxInputText + ", the most lousa reads");
+    content.resize(filled);
     return content;
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+    struct stat first {};
+    struct stat second {};
+    return stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
+std::string printable(std::string_view text) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    const auto escape = [&](unsigned char byte) {
+        out += "\\x";
+        out += kHex[byte >> 4];
+        out += kHex[byte & 15];
+    };
+    for (std::size_t i = 0; i < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte < 0x80) {
+            if (byte < 0x20 || byte == 0x7F) escape(byte);
+            else out += static_cast<char>(byte);
+            ++i;
+            continue;
+        }
+        // A whole UTF-8 sequence (no overlong forms, no surrogates) passes,
+        // unless it encodes a C1 control (U+0080..U+009F).
+        const std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : byte >= 0xC2 ? 2 : 0;
+        bool valid = length != 0 && byte <= 0xF4 && i + length <= text.size();
+        for (std::size_t k = 1; valid && k < length; ++k)
+            valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+        if (valid && length == 3) {
+            const auto second = static_cast<unsigned char>(text[i + 1]);
+            valid = !(byte == 0xE0 && second < 0xA0) && !(byte == 0xED && second >= 0xA0);
+        }
+        if (valid && length == 4) {
+            const auto second = static_cast<unsigned char>(text[i + 1]);
+            valid = !(byte == 0xF0 && second < 0x90) && !(byte == 0xF4 && second >= 0x90);
+        }
+        if (valid && byte == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0) valid = false;  // C1
+        if (!valid) {
+            escape(byte);
+            ++i;
+            continue;
+        }
+        out.append(text.substr(i, length));
+        i += length;
+    }
+    return out;
+}
+
+void refuseBinaryListing(std::string_view content, const std::string& path) {
+    // Tab, line feed, vertical tab, form feed, carriage return, escape and
+    // the Ctrl+Z that ends old text files are the controls a text may hold.
+    const bool binary = std::any_of(content.begin(), content.end(), [](char c) {
+        const auto byte = static_cast<unsigned char>(c);
+        return byte < 0x20 && !(byte >= 0x09 && byte <= 0x0D) && byte != 0x1A && byte != 0x1B;
+    });
+    if (binary) throw ToolError(path + " is a binary file, not a listing, and holds no packed program (no payload marker)");
 }
 
 InputKind classify(std::string_view content) {
@@ -61,7 +147,14 @@ ProgramInput loadProgram(const std::string& path) {
     program.kind = classify(content);
     switch (program.kind) {
         case InputKind::Packed: {
-            DecodeResult decoded = decodeStream(payloadStream(content));
+            const std::string_view stream = payloadStream(content);
+            const std::size_t nameAt = findPayload(content);
+            if (nameAt < content.size()) {
+                const std::size_t length = static_cast<unsigned char>(content[nameAt]);
+                program.sourceName = content.substr(nameAt + 1, std::min(length, content.size() - nameAt - 1));
+            }
+            program.streamBytes = stream.size();
+            DecodeResult decoded = decodeStream(stream);
             program.codeText = std::move(decoded.text);
             program.streamCutShort = decoded.ranShort;
             program.code = parseCodeText(program.codeText);
@@ -72,8 +165,7 @@ ProgramInput loadProgram(const std::string& path) {
             program.code = parseCodeText(content);
             break;
         case InputKind::Listing:
-            if (content.find('\0') != std::string::npos || content.starts_with("\x7F" "ELF"))
-                throw ToolError(path + " is a binary file without a packed program (no payload marker)");
+            refuseBinaryListing(content, path);
             program.code = assembleOrThrow(content, path);
             program.codeText = formatCodeText(program.code);
             break;

@@ -32,9 +32,32 @@ struct ProgramInput {
     std::string codeText;  // the code text as the runner would see it
     std::vector<Word> code;
     bool streamCutShort = false;  // packed: the stream ended inside a token
+    std::string sourceName;       // packed: the name recorded in the payload
+    std::size_t streamBytes = 0;  // packed: the size of the compressed stream
 };
 
+// The most the tool reads of any input file: far above any classroom
+// program, far below what would exhaust memory (a device such as /dev/zero
+// never ends).
+inline constexpr std::size_t kMaxInputBytes = std::size_t{64} << 20;
+inline constexpr const char* kMaxInputText = "64 MiB";
+
+// Reads a whole file; ToolError when it cannot be read or is larger than
+// kMaxInputBytes.
 std::string readFile(const std::string& path);
+
+// True when both names lead to one existing file (same device and inode),
+// however they are spelled: "a.lst", "./a.lst", "$PWD/a.lst", a link.
+bool sameFile(const std::string& a, const std::string& b);
+
+// Text safe to show on a terminal: control bytes (C0, DEL, the C1 controls
+// of UTF-8) and bytes that are not UTF-8 are written as \xHH, so that a
+// file's bytes echoed in a message can never drive the terminal.
+std::string printable(std::string_view text);
+
+// Throws ToolError (one line) when the content is plainly not a listing:
+// NUL bytes or control bytes that no text file holds.
+void refuseBinaryListing(std::string_view content, const std::string& path);
 
 // Decides what a file holds: a packed executable (it has the payload
 // marker), a code text (its first token is an integer), or a listing.

@@ -236,3 +236,63 @@ TEST_F(ToolCli, TraceShowsEachInstructionBeforeItRuns) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ToolCli, OutputSpelledAnotherWayNeverReplacesTheInput) {
+    write("a.lst", "HALT\n");
+    ASSERT_EQ(::symlink("a.lst", (dir_ / "link.lst").c_str()), 0);
+    ASSERT_EQ(::link((dir_ / "a.lst").c_str(), (dir_ / "hard.lst").c_str()), 0);
+    for (const std::string args : {"asm a.lst -o ./a.lst", "pack a.lst -o \"$PWD/a.lst\"", "asm a.lst -o link.lst",
+                                   "pack a.lst -o hard.lst", "dis a.lst -o ../\"$(basename \"$PWD\")\"/a.lst"}) {
+        const Outcome o = lousa(args);
+        EXPECT_EQ(o.status, 1) << args;
+        EXPECT_NE(o.err.find("would replace the input"), std::string::npos) << args << ": " << o.err;
+        EXPECT_EQ(readAll(dir_ / "a.lst"), "HALT\n") << args;
+    }
+}
+
+TEST_F(ToolCli, EndlessBinaryAndEmptyInputsFailInOneLine) {
+    std::string binary(3000, '\0');
+    for (std::size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<char>((i * 7919 + 13) % 251);
+    write("binary.lst", binary);
+    write("empty.lst", "; nothing but a comment\n");
+    write("marker-only", std::string("image\x1A\x1A\x1A\x05x.pas", 14));
+    write("cut-short", std::string("image\x1A\x1A\x1A\x00\x01", 10));
+    const struct {
+        std::string args;
+        std::string reason;
+    } cases[] = {
+        {"dis /dev/zero", "larger than 64 MiB"},     {"asm /dev/zero", "larger than 64 MiB"},
+        {"pack /dev/zero", "larger than 64 MiB"},    {"extract /dev/zero", "larger than 64 MiB"},
+        {"run /dev/zero", "larger than 64 MiB"},     {"asm binary.lst", "binary file"},
+        {"run binary.lst", "binary file"},           {"run empty.lst", "no program in empty.lst"},
+        {"run marker-only", "no program in marker-only"}, {"run cut-short", "no program in cut-short"},
+        {"trace empty.lst", "no program in empty.lst"},   {"pack empty.lst", "no program in empty.lst"},
+    };
+    for (const auto& c : cases) {
+        const Outcome o = lousa(c.args);
+        EXPECT_EQ(o.status, 1) << c.args;
+        EXPECT_TRUE(oneLine(o.err)) << c.args << ": " << o.err;
+        EXPECT_NE(o.err.find(c.reason), std::string::npos) << c.args << ": " << o.err;
+        EXPECT_EQ(o.out, "") << c.args;  // no "Error.." from the loader
+    }
+    // The packed runner itself keeps its own behaviour for a stream cut short.
+    const Outcome runner = shell("cat '" + std::string(LOUSA_RUNNER_PATH) + "' cut-short > r && chmod +x r && ./r");
+    EXPECT_EQ(runner.status, 0);
+    EXPECT_EQ(runner.out, "Error..");
+}
+
+TEST_F(ToolCli, ListingBytesInMessagesCannotDriveTheTerminal) {
+    write("esc.lst", "PUSH \x1B[?25l\n\x1B[2JX 1\nPUSH \x9B" "31m\n");
+    const Outcome o = lousa("asm esc.lst");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err,
+              "esc.lst:1: bad number '\\x1B[?25l'\n"
+              "esc.lst:2: unknown mnemonic \\x1B[2JX\n"
+              "esc.lst:3: bad number '\\x9B31m'\n");
+    // File names are quoted too.
+    EXPECT_EQ(lousa("asm \"$(printf '\\033[2Jgone')\"").err, "lousa: cannot open \\x1B[2Jgone: No such file or directory\n");
+}
+
+}  // namespace
