@@ -1,5 +1,8 @@
 #include "files/file_instruction_support.hpp"
 
+#include <cerrno>
+#include <sys/stat.h>
+
 #include "vm/latin1.hpp"
 
 namespace lousa {
@@ -12,7 +15,7 @@ std::string notOpenMessage(std::string_view what) {
 
 ArquivoAberto lookUp(Interpretador& machine, Word fileVariable, char letter) {
     ArquivoAberto file;
-    file.path = machine.resolveFileName(machine.readStringVar(fileVariable));
+    file.path = machine.fileNames.registeredPath(machine.readStringVar(fileVariable));
     file.stream = machine.openFiles.find(file.path, letter);
     return file;
 }
@@ -34,7 +37,18 @@ ArquivoAberto fileForWriting(Interpretador& machine, Word fileVariable, char let
     return file;
 }
 
-void openAndRegister(Interpretador& machine, const std::string& path, std::string_view mode, char letter, bool typed) {
+void openAndRegister(Interpretador& machine, const std::string& name, std::string_view mode, char letter, bool typed) {
+    const ResolvedName resolved = machine.fileNames.forOpening(name);
+    if (resolved.refusal != 0) {
+        machine.ioErrorNumber = resolved.refusal;
+        return;
+    }
+    const std::string& path = resolved.path;
+    struct stat st {};
+    if (letter == 'r' && stat(path.c_str(), &st) != 0) {
+        machine.ioErrorNumber = errno;
+        return;
+    }
     if (machine.openFiles.find(path, 'a') != nullptr) {
         machine.ioErrorNumber = 0;
         return;

@@ -32,11 +32,12 @@ inline void noteStreamError(Interpretador& machine, FluxoArquivo& stream) {
     if (const int error = stream.takeError()) machine.ioErrorNumber = error;
 }
 
-// Opens path with the C mode and registers it with the mode letter; the I/O
-// error number becomes 0 or the reason the open failed. A path that is
-// already registered is left as it is, file and stream alike: opening it
+// Opens the file a program's name resolves to with the C mode and registers
+// it with the mode letter ('r' opens only a file that exists); the I/O error
+// number becomes 0 or the reason the open failed or was refused. A path that
+// is already registered is left as it is, file and stream alike: opening it
 // again would empty the file under the stream that is still writing it.
-void openAndRegister(Interpretador& machine, const std::string& path, std::string_view mode, char letter, bool typed);
+void openAndRegister(Interpretador& machine, const std::string& name, std::string_view mode, char letter, bool typed);
 
 // Writes one character to a text file's stream by the line-feed rule: the
 // character 10 goes to the disk as a bare line feed, after which the file's

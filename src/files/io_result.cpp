@@ -11,6 +11,8 @@ int ioResult(int ioErrorNumber) {
         case ENOENT:
         case ENOTDIR:  // a component of the path is not a directory: the path does not exist
             return 2;
+        case kPathNotFound:
+            return 3;
         case EMFILE:
         case ENFILE:
             return 4;

@@ -10,7 +10,7 @@
 namespace lousa {
 
 Interpretador::Interpretador(std::vector<Word> code, std::string directory, Console* consoleToUse)
-    : console(consoleToUse) {
+    : console(consoleToUse), fileNames(FileNames::fromEnvironment(directory)) {
     memory.clear();
     bp = static_cast<Word>(code.size());
     codeSize = bp;
@@ -131,12 +131,6 @@ std::vector<Word> Interpretador::popWordList() {
 std::string directoryOf(const std::string& path) {
     const auto cut = path.find_last_of("/\\");
     return cut == std::string::npos ? std::string{} : path.substr(0, cut + 1);
-}
-
-std::string Interpretador::resolveFileName(const std::string& name) const {
-    const std::string dir = directoryOf(name);
-    if (dir.empty() || dir[0] == '.') return runnerDirectory + name;
-    return name;
 }
 
 std::string decimalText(Word value) { return std::to_string(value); }

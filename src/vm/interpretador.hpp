@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "files/file_names.hpp"
 #include "storage/lista_arquivos.hpp"
 #include "storage/lista_conjuntos.hpp"
 #include "storage/memoria_alocacao_dinamica.hpp"
@@ -64,6 +65,7 @@ public:
     int ioErrorNumber = 0;       // the I/O error number of the last file operation
     UWord randomState = 0;       // state of the RANDOM generator
     Word codeSize = 0;           // instructions are fetched only from words 0..codeSize-1
+    FileNames fileNames;         // turns the program's file names into what is opened
 
     // The opcode at pc, or an unassigned number when pc lies outside the code.
     [[nodiscard]] UWord fetchOpcode() const {
@@ -143,8 +145,6 @@ public:
     void writeStringVar(Word address, Word capacity, const std::string& text);
     void pushWordList(const std::vector<Word>& list);
     std::vector<Word> popWordList();
-
-    [[nodiscard]] std::string resolveFileName(const std::string& name) const;
 
     // --- one operation per instruction
 #define OP(num, name, operands, handler) void op##handler();

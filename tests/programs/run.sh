@@ -7,8 +7,12 @@
 #
 # Per program: optional `input` (standard input, else /dev/null), `expected`
 # (the exact standard output bytes), optional `before/` (copied beside the
-# executable first) and `after/` (files that must then be beside it, byte for
-# byte). The run must exit with status 0 within the time limit.
+# executable first), `after/` (files that must then be beside it, byte for
+# byte), `absent` (paths beside it that must not exist afterwards, one a line)
+# and `env` (VARIABLE=value lines set for the run; $DIR in a value is the
+# executable's directory). XDG_DATA_HOME is $DIR/data unless `env` says
+# otherwise, so no run touches the user's own files. The run must exit with
+# status 0 within the time limit.
 set -u
 
 if [ $# -lt 2 ]; then
@@ -60,8 +64,15 @@ run_one() {
   fi
   local input=/dev/null
   [ -f "$source/input" ] && input=$source/input
+  local settings=("XDG_DATA_HOME=$dir/data") line
+  if [ -f "$source/env" ]; then
+    while IFS= read -r line || [ -n "$line" ]; do
+      [ -n "$line" ] && settings+=("${line//\$DIR/$dir}")
+    done <"$source/env"
+  fi
   local status
-  (cd "$dir.cwd" && timeout "$limit" "$dir/prog" <"$input" 2>"$dir.stderr" | cat >"$dir.stdout"; exit "${PIPESTATUS[0]}")
+  (cd "$dir.cwd" && env "${settings[@]}" timeout "$limit" "$dir/prog" <"$input" 2>"$dir.stderr" | cat >"$dir.stdout"
+   exit "${PIPESTATUS[0]}")
   status=$?
   local ok=1
   if [ "$status" -eq 124 ]; then
@@ -95,6 +106,16 @@ run_one() {
         ok=0
       fi
     done < <(find "$source/after" -type f -print0 | sort -z)
+  fi
+  if [ -f "$source/absent" ]; then
+    local unwanted
+    while IFS= read -r unwanted || [ -n "$unwanted" ]; do
+      if [ -n "$unwanted" ] && { [ -e "$dir/$unwanted" ] || [ -L "$dir/$unwanted" ]; }; then
+        [ "$ok" -eq 1 ] && echo "FAIL $name: $unwanted exists"
+        [ "$ok" -eq 0 ] && echo "    and $unwanted exists"
+        ok=0
+      fi
+    done <"$source/absent"
   fi
   if [ "$ok" -eq 1 ]; then
     echo "ok   $name"

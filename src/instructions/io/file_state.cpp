@@ -25,18 +25,19 @@ Word recordCount(std::int64_t bytes, Word recordSize) {
 
 void Interpretador::opFileAppend() {  // FILE_APPEND
     const bool typed = operand(1) != 0;
-    const std::string path = resolveFileName(popString());
-    openAndRegister(*this, path, typed ? "ab" : "a", 'w', typed);
+    openAndRegister(*this, popString(), typed ? "ab" : "a", 'w', typed);
     pc = wrapAdd(pc, 2);
 }
 
 void Interpretador::opFileClose() {  // FILE_CLOSE
-    const std::string path = resolveFileName(popString());
+    const std::string name = popString();
+    const std::string path = fileNames.registeredPath(name);
     ioErrorNumber = 0;
     if (FluxoArquivo* stream = openFiles.find(path, 'a')) {
         // A failure to write out the last bytes is the program's to see.
         if (!stream->close()) noteStreamError(*this, *stream);
         openFiles.remove(path);
+        fileNames.forget(name);
     }
     pc = wrapAdd(pc, 1);
 }
@@ -46,7 +47,7 @@ namespace {
 // FILE_EOF and FILE_EOLN look one character ahead of the named file and put
 // it back: kEnd at the end of the file (that read is not undone).
 int peekNamedFile(Interpretador& m) {
-    const std::string path = m.resolveFileName(m.popString());
+    const std::string path = m.fileNames.registeredPath(m.popString());
     FluxoArquivo* stream = m.openFiles.find(path, 'a');
     if (stream == nullptr) m.raiseRuntimeError(latin1(" => Arquivo fechado no comando EOF!"));
     const int c = stream->getChar();
@@ -71,7 +72,7 @@ void Interpretador::opFileEoln() {  // FILE_EOLN
 
 void Interpretador::opFilePos() {  // FILE_POS
     const Word recordSize = operand(1);
-    const std::string path = resolveFileName(popString());
+    const std::string path = fileNames.registeredPath(popString());
     FluxoArquivo* stream = openFiles.find(path, 'a');
     if (stream == nullptr) raiseRuntimeError(readingMessage());
     push(recordCount(stream->position(), recordSize));
@@ -80,7 +81,7 @@ void Interpretador::opFilePos() {  // FILE_POS
 
 void Interpretador::opFileSize() {  // FILE_SIZE
     const Word recordSize = operand(1);
-    const std::string path = resolveFileName(popString());
+    const std::string path = fileNames.registeredPath(popString());
     FluxoArquivo* stream = openFiles.find(path, 'a');
     if (stream == nullptr) raiseRuntimeError(readingMessage());
     const std::int64_t bytes = stream->size();

@@ -3,9 +3,7 @@
 
 #include <algorithm>
 #include <bit>
-#include <cerrno>
 #include <cstdint>
-#include <sys/stat.h>
 
 #include "console/value_text.hpp"
 #include "files/file_instruction_support.hpp"
@@ -59,20 +57,13 @@ void writeText(Interpretador& m, FluxoArquivo& stream, std::string_view text) {
 
 void Interpretador::opFileReset() {  // FILE_RESET
     const bool typed = operand(1) != 0;
-    const std::string path = resolveFileName(popString());
-    struct stat st {};
-    if (stat(path.c_str(), &st) != 0) {
-        ioErrorNumber = errno;  // the file-not-found value, most often
-    } else {
-        openAndRegister(*this, path, typed ? "rb+t" : "r+t", 'r', typed);
-    }
+    openAndRegister(*this, popString(), typed ? "rb+t" : "r+t", 'r', typed);
     pc = wrapAdd(pc, 2);
 }
 
 void Interpretador::opFileRewrite() {  // FILE_REWRITE
     const bool typed = operand(1) != 0;
-    const std::string path = resolveFileName(popString());
-    openAndRegister(*this, path, typed ? "wb+t" : "w+t", 'w', typed);
+    openAndRegister(*this, popString(), typed ? "wb+t" : "w+t", 'w', typed);
     pc = wrapAdd(pc, 2);
 }
 

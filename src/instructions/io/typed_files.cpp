@@ -157,7 +157,7 @@ void Interpretador::opTypedWriteStr() {  // TYPED_WRITE_STR
 void Interpretador::opFileSeek() {  // FILE_SEEK
     const Word recordSize = operand(1);
     const Word record = pop();
-    const std::string path = resolveFileName(popString());
+    const std::string path = fileNames.registeredPath(popString());
     FluxoArquivo* stream = openFiles.find(path, 'a');
     if (stream == nullptr) raiseRuntimeError(readingMessage());
     // A negative position fails (EINVAL) and leaves the stream where it was.

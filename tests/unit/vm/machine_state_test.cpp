@@ -168,15 +168,6 @@ TEST(WordLists, RoundTripInPushOrderAndWildCountsStayBounded) {
     EXPECT_LE(list.size(), 22U);
 }
 
-TEST(FileNames, RelativeNamesResolveBesideTheRunner) {
-    Interpretador m({43}, "/home/aluno/", nullptr);
-    EXPECT_EQ(m.resolveFileName("dados.txt"), "/home/aluno/dados.txt");
-    EXPECT_EQ(m.resolveFileName(".\\dados.txt"), "/home/aluno/.\\dados.txt");
-    EXPECT_EQ(m.resolveFileName("./dados.txt"), "/home/aluno/./dados.txt");
-    EXPECT_EQ(m.resolveFileName("C:\\pasta\\dados.txt"), "C:\\pasta\\dados.txt");
-    EXPECT_EQ(m.resolveFileName("/tmp/dados.txt"), "/tmp/dados.txt");
-}
-
 TEST(FileNames, DirectoryOfUsesWhicheverSeparatorComesLast) {
     EXPECT_EQ(directoryOf("prog"), "");
     EXPECT_EQ(directoryOf("C:\\pasta\\prog.exe"), "C:\\pasta\\");
