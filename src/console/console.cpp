@@ -6,6 +6,7 @@
 
 #include "console/key_decoder.hpp"
 #include "console/plain_backend.hpp"
+#include "console/terminal_capabilities.hpp"
 #include "console/terminal_console.hpp"
 #include "console/terminal_session.hpp"
 #include "loader/stop_signals.hpp"
@@ -93,11 +94,15 @@ std::unique_ptr<Console> makePlainConsole(int inputFd, int outputFd) {
 
 std::unique_ptr<Console> makeProcessConsole() {
     if (::isatty(STDOUT_FILENO) == 1) {
-        if (std::unique_ptr<Console> console = makeTerminalConsole(STDIN_FILENO, STDOUT_FILENO)) return console;
+        // A terminal that cannot move its cursor (TERM=dumb, say) gets plain output.
+        const TerminalCapabilities capabilities = environmentTerminalCapabilities();
+        if (capabilities.cursorAddressing) {
+            if (auto console = makeTerminalConsole(STDIN_FILENO, STDOUT_FILENO, capabilities.colours)) return console;
+        }
     }
     std::unique_ptr<Console> console = makePlainConsole(STDIN_FILENO, STDOUT_FILENO);
     if (::isatty(STDIN_FILENO) == 1) {
-        auto session = std::make_unique<TerminalSession>(STDIN_FILENO, STDOUT_FILENO);
+        auto session = std::make_unique<TerminalSession>(STDIN_FILENO, STDOUT_FILENO, false);
         auto keys = std::make_unique<DecodedKeySource>(console->input(), false);
         console->setKeySource(std::make_unique<TerminalKeysForPlainOutput>(std::move(session), std::move(keys)));
     }

@@ -68,7 +68,8 @@ private:
 std::unique_ptr<Console> makePlainConsole(int inputFd, int outputFd);
 
 // The console over the process's standard input and output: terminal mode
-// (makeTerminalConsole) when standard output is a terminal, else plain mode;
+// (makeTerminalConsole) when standard output is a terminal that can move its
+// cursor, else plain mode;
 // in plain mode keys typed on a terminal are read in the terminal's key mode.
 std::unique_ptr<Console> makeProcessConsole();
 

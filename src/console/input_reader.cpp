@@ -1,5 +1,6 @@
 #include "console/input_reader.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <clocale>
 #include <cmath>
@@ -98,7 +99,7 @@ bool InputReader::fillCooked(std::size_t count) {
         if (ended_) return false;
         if (lineSource_) {
             if (beforeWait_) beforeWait_();
-            std::optional<std::string> line = lineSource_->readLine();
+            std::optional<std::string> line = lineSource_->readLine(lineMaxLength_);
             if (!line) {
                 ended_ = true;
                 return false;
@@ -260,7 +261,11 @@ std::optional<double> InputReader::scanReal() {
 }
 
 std::optional<std::string> InputReader::readLine(std::size_t maxKept, std::size_t* fullLength) {
-    if (peek() == kEnd) return std::nullopt;
+    // A line typed for this read holds no more than it keeps.
+    if (maxKept > 0) lineMaxLength_ = std::min(maxKept, LineSource::kDefaultMaxLength);
+    const int first = peek();
+    lineMaxLength_ = LineSource::kDefaultMaxLength;
+    if (first == kEnd) return std::nullopt;
     std::string line;
     std::size_t length = 0;
     for (int c = get(); c != kEnd && c != '\n'; c = get()) {

@@ -80,9 +80,11 @@ private:
 // Supplies cooked input a line at a time (the terminal line editor).
 class LineSource {
 public:
+    static constexpr std::size_t kDefaultMaxLength = 255;
     virtual ~LineSource() = default;
-    // The next line with its line feed; nullopt at end of input.
-    virtual std::optional<std::string> readLine() = 0;
+    // The next line with its line feed, at most maxLength characters before
+    // it; nullopt at end of input.
+    virtual std::optional<std::string> readLine(std::size_t maxLength) = 0;
 };
 
 class InputReader {
@@ -153,6 +155,7 @@ private:
 
     std::unique_ptr<ByteSource> source_;
     LineSource* lineSource_ = nullptr;
+    std::size_t lineMaxLength_ = LineSource::kDefaultMaxLength;  // of the next line a line source gives
     std::function<void()> beforeWait_;
     Buffer cooked_;
     Buffer raw_;  // key bytes of a terminal; unused otherwise

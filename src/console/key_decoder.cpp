@@ -191,7 +191,7 @@ void KeyDecoder::ground(std::uint8_t byte, bool alt) {
         utf8Byte(byte, alt);
         return;
     }
-    emit(keyEventFromByte(byte), alt);
+    emit(keyEventFromByte(typedBytes_[byte]), alt);
 }
 
 void KeyDecoder::utf8Byte(std::uint8_t byte, bool alt) {
@@ -228,7 +228,7 @@ void KeyDecoder::escape(std::uint8_t byte) {
         utf8Byte(byte, true);
         return;
     }
-    emit(keyEventFromByte(byte), true);
+    emit(keyEventFromByte(typedBytes_[byte]), true);
 }
 
 void KeyDecoder::resetSequence() {

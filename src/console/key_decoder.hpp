@@ -15,6 +15,7 @@
 // bytes and then calls timeout(); at the end of piped input it calls timeout()
 // at once.
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <string_view>
@@ -36,7 +37,12 @@ class KeyDecoder {
 public:
     // utf8Input: the bytes are UTF-8 (a terminal in a UTF-8 locale) and are
     // turned into code page 850 characters; otherwise each byte is a character.
-    explicit KeyDecoder(bool utf8Input = false) : utf8Input_(utf8Input) {}
+    explicit KeyDecoder(bool utf8Input = false) : utf8Input_(utf8Input) {
+        for (std::size_t i = 0; i < typedBytes_.size(); ++i) typedBytes_[i] = static_cast<std::uint8_t>(i);
+    }
+    // Without UTF-8: the code page 850 character of each byte (the terminal's
+    // single-byte code set); by default each byte is its own character.
+    void setTypedBytes(const std::array<std::uint8_t, 256>& table) { typedBytes_ = table; }
 
     void push(std::uint8_t byte);
     void push(std::string_view bytes) {
@@ -73,6 +79,7 @@ private:
     void resetSequence();
 
     bool utf8Input_;
+    std::array<std::uint8_t, 256> typedBytes_{};
     State state_ = State::kGround;
     bool altPrefix_ = false;  // ESC before a sequence or a character: Alt
     bool utf8Alt_ = false;    // the UTF-8 character being decoded was preceded by ESC
@@ -107,6 +114,7 @@ public:
     bool keyWaiting() override;
     // Forgets what the decoder holds (the input was flushed).
     void discardHeld() { decoder_.clear(); }
+    void setTypedBytes(const std::array<std::uint8_t, 256>& table) { decoder_.setTypedBytes(table); }
 
 private:
     InputReader& reader_;

@@ -118,10 +118,12 @@ void ScreenModel::insertLine() { shiftRows(cursorRow_, window_.bottom, false); }
 
 void ScreenModel::setTextColor(Word colour) {
     attribute_ = static_cast<std::uint8_t>((attribute_ & 112U) | (static_cast<UWord>(colour) & 143U));
+    coloursChosen_ = true;
 }
 
 void ScreenModel::setTextBackground(Word colour) {
     attribute_ = static_cast<std::uint8_t>((attribute_ & 0x0FU) | ((static_cast<UWord>(colour) & 0x0FU) << 4));
+    coloursChosen_ = true;
 }
 
 bool ScreenModel::setWindow(Word left, Word top, Word right, Word bottom) {

@@ -91,14 +91,24 @@ public:
     void insertLine();        // the lines from the cursor's move down, the bottom one is lost
 
     // --- attribute
-    void highIntensity() { attribute_ = static_cast<std::uint8_t>(attribute_ | 8U); }
-    void lowIntensity() { attribute_ = static_cast<std::uint8_t>(attribute_ & ~8U); }
+    void highIntensity() {
+        attribute_ = static_cast<std::uint8_t>(attribute_ | 8U);
+        coloursChosen_ = true;
+    }
+    void lowIntensity() {
+        attribute_ = static_cast<std::uint8_t>(attribute_ & ~8U);
+        coloursChosen_ = true;
+    }
     void normalVideo() { attribute_ = kStartupAttribute; }
     // The attribute becomes (attribute AND 112) OR (colour AND 143).
     void setTextColor(Word colour);
     // Bits 4-7 become the colour's low four bits.
     void setTextBackground(Word colour);
     void setAttribute(std::uint8_t attribute) { attribute_ = attribute; }
+    // Whether the program has chosen colours itself (text colour, background
+    // or intensity); until then attribute 7 may be shown in the terminal's
+    // own colours.
+    [[nodiscard]] bool coloursChosen() const { return coloursChosen_; }
 
     // --- window and cursor
     // Sets the window (screen coordinates) and puts the cursor at its top-left
@@ -135,6 +145,7 @@ private:
     int cursorRow_ = 1;
     std::uint8_t attribute_ = kStartupAttribute;
     bool cursorVisible_ = true;
+    bool coloursChosen_ = false;
     ScreenObserver* observer_ = nullptr;
 };
 

@@ -18,7 +18,7 @@ namespace {
 
 void appendNumber(std::string& out, int value) { out += std::to_string(value); }
 
-// The SGR colour parameters of an attribute other than the start-up one.
+// The SGR colour parameters of an attribute in explicit colours.
 void appendColours(std::string& out, std::uint8_t attribute) {
     const int foreground = attribute & 0x0F;
     const int background = (attribute >> 4) & 0x0F;
@@ -33,28 +33,39 @@ void appendColours(std::string& out, std::uint8_t attribute) {
 
 }  // namespace
 
-TerminalBackend::TerminalBackend(int fd, std::unique_ptr<TerminalSession> session, Charset charset)
-    : fd_(fd), session_(std::move(session)), charset_(charset) {
-    if (session_) terminal_ = session_->size().value_or(TerminalSize{});
-    for (int byte = 0; byte < 256; ++byte) {
-        const auto b = static_cast<std::uint8_t>(byte);
-        std::string& glyph = glyphs_[byte];
-        if (charset_ == Charset::kUtf8) {
-            appendUtf8(glyph, glyphOfCp850(b));
-            continue;
-        }
-        char shown = static_cast<char>(b);
-        if (b == 0) {
-            shown = ' ';
-        } else if (b < 0x20 || b == 0x7F || (charset_ == Charset::kEightBitBytes && b >= 0x80 && b < 0xA0)) {
-            shown = '?';
-        }
-        glyph.push_back(shown);
+std::string colourSequence(std::uint8_t attribute, ColourMode mode) {
+    std::string out;
+    if (mode == ColourMode::kNone) return out;
+    if (mode == ColourMode::kTerminalDefaults && attribute == ScreenModel::kStartupAttribute) {
+        out = "\x1b[0m";
+    } else {
+        appendColours(out, attribute);
     }
+    return out;
 }
 
-TerminalBackend::TerminalBackend(std::string& sink, Charset charset, TerminalSize terminalSize)
-    : TerminalBackend(-1, nullptr, charset) {
+int rowBelowOutput(const ScreenModel& screen) {
+    int row = screen.cursorColumn() == 1 ? screen.cursorRow() : screen.cursorRow() + 1;
+    const Cell blank{};
+    for (int r = screen.rows(); r >= row; --r) {
+        for (int column = 1; column <= screen.columns(); ++column) {
+            if (screen.cellAt(column, r) != blank) return r + 1;
+        }
+    }
+    return row;
+}
+
+TerminalBackend::TerminalBackend(int fd, std::unique_ptr<TerminalSession> session, TerminalCharset charset,
+                                 bool colours)
+    : fd_(fd),
+      session_(std::move(session)),
+      charset_(std::move(charset)),
+      colours_(colours ? ColourMode::kTerminalDefaults : ColourMode::kNone) {
+    if (session_) terminal_ = session_->size().value_or(TerminalSize{});
+}
+
+TerminalBackend::TerminalBackend(std::string& sink, TerminalCharset charset, TerminalSize terminalSize, bool colours)
+    : TerminalBackend(-1, nullptr, std::move(charset), colours) {
     sink_ = &sink;
     terminal_ = terminalSize;
 }
@@ -63,25 +74,16 @@ TerminalBackend::~TerminalBackend() {
     if (finished_) return;
     // The console normally finishes the backend; without it, still leave the terminal usable.
     finished_ = true;
-    if (attribute_ != kUnknownAttribute && attribute_ != kDefaultAttribute) out_ += "\x1b[0m";
+    leaveTerminal();
+}
+
+void TerminalBackend::leaveTerminal() {
+    if (colours_ != ColourMode::kNone) out_ += "\x1b[0m";
     if (cursorVisible_ != true) out_ += "\x1b[?25h";
     attribute_ = kDefaultAttribute;
     cursorVisible_ = true;
     writeOut();
     if (session_) session_->end();
-}
-
-TerminalBackend::Charset TerminalBackend::charsetForLocale() {
-    if (localeIsUtf8()) return Charset::kUtf8;
-    Charset charset = Charset::kEightBitBytes;
-    const locale_t locale = ::newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));
-    if (locale != static_cast<locale_t>(nullptr)) {
-        const char* codeset = ::nl_langinfo_l(CODESET, locale);
-        if (codeset != nullptr && (std::strstr(codeset, "850") != nullptr || std::strstr(codeset, "437") != nullptr))
-            charset = Charset::kPcBytes;
-        ::freelocale(locale);
-    }
-    return charset;
 }
 
 void TerminalBackend::attach(const ScreenModel& screen, std::optional<CursorPosition> terminalCursor) {
@@ -126,7 +128,15 @@ void TerminalBackend::scrolling(const ScreenRect& region, int lines) {
     const bool terminalMatches = terminal_.columns == columns_ && terminal_.rows == rows_;
     if (lines > 0 && lines < rows_ && wholeScreen && terminalMatches) {
         // The terminal scrolls itself, and what leaves the top goes to its scrollback.
-        setAttribute(kDefaultAttribute);  // the lines coming in are blank in the default colours
+        // The lines coming in are blank in the terminal's default colours;
+        // with explicit colours they are drawn again from the model.
+        const bool blanksKnown = colours_ != ColourMode::kExplicit;
+        if (blanksKnown) {
+            setAttribute(kDefaultAttribute);
+        } else {
+            out_ += "\x1b[0m";
+            attribute_ = kUnknownAttribute;
+        }
         moveTo(1, rows_);
         // CR LF: column 1 afterwards whether or not the terminal adds the CR itself.
         for (int i = 0; i < lines; ++i) out_ += "\r\n";
@@ -137,7 +147,7 @@ void TerminalBackend::scrolling(const ScreenRect& region, int lines) {
         std::copy(drawn_.begin() + static_cast<std::ptrdiff_t>(moved), drawn_.end(), drawn_.begin());
         std::copy(known_.begin() + static_cast<std::ptrdiff_t>(moved), known_.end(), known_.begin());
         std::fill(drawn_.end() - static_cast<std::ptrdiff_t>(moved), drawn_.end(), Cell{' ', kDefaultAttribute});
-        std::fill(known_.end() - static_cast<std::ptrdiff_t>(moved), known_.end(), std::uint8_t{1});
+        std::fill(known_.end() - static_cast<std::ptrdiff_t>(moved), known_.end(), static_cast<std::uint8_t>(blanksKnown ? 1 : 0));
         return;
     }
     // A window smaller than the screen (or a terminal that changed size) is
@@ -170,7 +180,7 @@ void TerminalBackend::drawRow(int row, int firstColumn, int lastColumn) {
         const Cell& cell = screen_->cellAt(column, row);
         moveTo(column, row);
         setAttribute(cell.attribute);
-        out_ += glyphs_[cell.character];
+        out_ += charset_.glyph(cell.character);
         const std::size_t i = index(column, row);
         drawn_[i] = cell;
         known_[i] = 1;
@@ -206,7 +216,7 @@ void TerminalBackend::moveTo(int column, int row) {
         // current colours is cheaper written again than jumped.
         if (column > cursorColumn_ && column - cursorColumn_ <= kShortGap &&
             rewritable(cursorColumn_, column - 1, row)) {
-            for (int c = cursorColumn_; c < column; ++c) out_ += glyphs_[screen_->cellAt(c, row).character];
+            for (int c = cursorColumn_; c < column; ++c) out_ += charset_.glyph(screen_->cellAt(c, row).character);
             cursorColumn_ = column;
             return;
         }
@@ -223,11 +233,7 @@ void TerminalBackend::moveTo(int column, int row) {
 
 void TerminalBackend::setAttribute(std::uint8_t attribute) {
     if (attribute_ == attribute) return;
-    if (attribute == kDefaultAttribute) {
-        out_ += "\x1b[0m";
-    } else {
-        appendColours(out_, attribute);
-    }
+    out_ += colourSequence(attribute, colours_);
     attribute_ = attribute;
 }
 
@@ -242,14 +248,24 @@ void TerminalBackend::syncCursor() {
     }
 }
 
-void TerminalBackend::redrawEverythingDrawn() {
+void TerminalBackend::repaintAll() {
+    // The terminal may have moved, cut or rewrapped anything on it: clear it
+    // and draw every cell of the model that fits.
+    out_ += "\x1b[0m\x1b[H\x1b[2J";
+    attribute_ = kDefaultAttribute;
+    cursorKnown_ = true;
+    cursorColumn_ = 1;
+    cursorRow_ = 1;
+    // A cleared cell shows a blank in the default colours: known, unless
+    // blanks in attribute 7 must carry explicit colours.
+    const bool blanksKnown = colours_ != ColourMode::kExplicit;
     for (int row = 1; row <= rows_; ++row) {
         for (int column = 1; column <= columns_; ++column) {
-            std::uint8_t& known = known_[index(column, row)];
-            if (known == 0) continue;
-            known = 0;
-            markDirty(row, column, column);
+            const std::size_t i = index(column, row);
+            drawn_[i] = Cell{};
+            known_[i] = blanksKnown && column <= terminal_.columns && row <= terminal_.rows ? 1 : 0;
         }
+        markDirty(row, 1, columns_);
     }
 }
 
@@ -259,7 +275,16 @@ void TerminalBackend::resynchronize(bool sizeChanged) {
     attribute_ = kUnknownAttribute;
     cursorKnown_ = false;
     cursorVisible_ = std::nullopt;
-    redrawEverythingDrawn();
+    repaintAll();
+}
+
+void TerminalBackend::chooseExplicitColours() {
+    // What is on the screen stays; a cell shown in the terminal's default
+    // colours is drawn in the program's grey on black when it is drawn again.
+    colours_ = ColourMode::kExplicit;
+    attribute_ = kUnknownAttribute;
+    for (std::size_t i = 0; i < drawn_.size(); ++i)
+        if (drawn_[i].attribute == kDefaultAttribute) known_[i] = 0;
 }
 
 void TerminalBackend::present() {
@@ -269,6 +294,7 @@ void TerminalBackend::present() {
         const bool continued = TerminalSession::takeContinued();
         if (resized || continued) resynchronize(resized);
     }
+    if (colours_ == ColourMode::kTerminalDefaults && screen_->coloursChosen()) chooseExplicitColours();
     drawDirty();
     syncCursor();
     writeOut();
@@ -309,17 +335,27 @@ void TerminalBackend::finish() {
     if (finished_) return;
     present();
     finished_ = true;
-    if (attribute_ != kUnknownAttribute && attribute_ != kDefaultAttribute) out_ += "\x1b[0m";
-    if (cursorVisible_ != true) out_ += "\x1b[?25h";
-    attribute_ = kDefaultAttribute;
-    cursorVisible_ = true;
-    writeOut();
-    if (session_) session_->end();
+    if (screen_ != nullptr) leaveFreshLine();
+    leaveTerminal();
+}
+
+void TerminalBackend::leaveFreshLine() {
+    if (colours_ != ColourMode::kNone && attribute_ != kDefaultAttribute) out_ += "\x1b[0m";
+    attribute_ = kDefaultAttribute;  // a line scrolled in below is blank in the terminal's colours
+    const int target = rowBelowOutput(*screen_);
+    const int lastRow = terminal_.rows;
+    if (target <= lastRow) {
+        moveTo(1, target);
+        return;
+    }
+    moveTo(1, std::min(lastRow, rows_));
+    out_ += "\r\n";
 }
 
 void TerminalBackend::writeFinalMessage(std::string_view latin1Text) {
-    const std::string text = charset_ == Charset::kUtf8 ? utf8FromLatin1(latin1Text) : std::string(latin1Text);
-    out_ += text;
+    out_ += charset_.fromLatin1(latin1Text);
+    // The shell's prompt starts on a line of its own.
+    if (!latin1Text.empty() && latin1Text.back() != '\n') out_ += "\r\n";
     writeOut();
 }
 

@@ -12,23 +12,27 @@
 // - Cursor: moved absolutely. After a cell in the terminal's last column is
 //   drawn the terminal's cursor is taken as unknown (terminals differ in
 //   where a pending wrap leaves it), so the next move is absolute again.
-// - Colours: the start-up attribute 7 is drawn with the terminal's own default
-//   colours (SGR 0), so a program that never sets colours leaves them alone.
-//   Any other attribute is drawn with explicit colours: DOS colour numbers
-//   0-7 as SGR 30-37 / 40-47 (0 black, 1 blue, 2 green, 3 cyan, 4 red,
+// - Colours: until the program chooses colours itself, the start-up
+//   attribute 7 is drawn with the terminal's own default colours (SGR 0), so
+//   a program that never sets colours leaves them alone. Any other attribute,
+//   and from the program's first choice of colours every attribute (grey on
+//   black included), is drawn with explicit colours: DOS colour numbers 0-7
+//   as SGR 30-37 / 40-47 (0 black, 1 blue, 2 green, 3 cyan, 4 red,
 //   5 magenta, 6 brown/yellow, 7 light grey), bright foregrounds 8-15 as
 //   SGR 90-97 (not bold), and bright backgrounds 8-15 as SGR 100-107, the
 //   bright background colours of xterm-like terminals (a PC console shows
-//   bit 7 of the attribute as a bright background, not as blinking).
+//   bit 7 of the attribute as a bright background, not as blinking). Without
+//   colours (NO_COLOR) no colour sequence is ever written.
 // - Scrolling: when the window is the whole screen and the screen scrolls
 //   up, the terminal scrolls itself (line feeds at the bottom row), so earlier
 //   output stays in its scrollback. A smaller window is redrawn from the model.
-// - Characters: code page 850 is written as UTF-8 when the locale's codeset is
-//   UTF-8. Otherwise bytes go out as they are, except that bytes 0x80-0x9F,
-//   which are C1 control characters in ISO 8859 character sets, are shown as
-//   '?' unless the codeset is a PC one (850 or 437). Control bytes held in
-//   cells are drawn as the symbols a PC console shows (or '?'), never sent as
-//   controls.
+// - Resizing: once the terminal is at least as large as the screen, the whole
+//   screen is repainted from the model; while it is smaller, what fits is
+//   drawn.
+// - Characters: through the locale's code set (see terminal_charset.hpp).
+// - The end: the attributes are reset and the cursor goes to the start of
+//   the line below the lowest row the program drew on (scrolling if needed),
+//   so that whatever the shell writes next starts on a fresh line.
 
 #include <cstdint>
 #include <memory>
@@ -38,22 +42,32 @@
 #include <vector>
 
 #include "console/backend.hpp"
+#include "console/terminal_charset.hpp"
 #include "console/terminal_session.hpp"
 
 namespace lousa {
 
+enum class ColourMode {
+    kTerminalDefaults,  // attribute 7 in the terminal's own colours
+    kExplicit,          // every attribute in explicit colours
+    kNone,              // no colour sequences at all
+};
+
+// The sequence that makes the terminal draw in an attribute's colours.
+std::string colourSequence(std::uint8_t attribute, ColourMode mode);
+
+// The row where the shell's next line belongs once the run is over: the one
+// below the lowest row holding anything but blanks in attribute 7, and
+// below the cursor's row when the cursor is not at the start of its row.
+// It may be rows() + 1 (the screen must scroll).
+int rowBelowOutput(const ScreenModel& screen);
+
 class TerminalBackend : public Backend {
 public:
-    enum class Charset {
-        kUtf8,           // code page 850 transcoded to UTF-8
-        kPcBytes,        // the terminal's own character set is a PC code page: bytes as they are
-        kEightBitBytes,  // bytes as they are, but never C1 controls
-    };
-
     // Draws on a terminal; the session is ended by finish().
-    TerminalBackend(int fd, std::unique_ptr<TerminalSession> session, Charset charset);
+    TerminalBackend(int fd, std::unique_ptr<TerminalSession> session, TerminalCharset charset, bool colours = true);
     // Draws into a string instead (tests); terminalSize is what the "terminal" measures.
-    TerminalBackend(std::string& sink, Charset charset, TerminalSize terminalSize);
+    TerminalBackend(std::string& sink, TerminalCharset charset, TerminalSize terminalSize, bool colours = true);
     ~TerminalBackend() override;
 
     // The model to draw (it must outlive the backend's use) and where the
@@ -70,9 +84,6 @@ public:
     void flush() override { present(); }
     void finish() override;
     void writeFinalMessage(std::string_view latin1Text) override;
-
-    // The charset for the locale the process runs in.
-    static Charset charsetForLocale();
 
 private:
     static constexpr int kUnknownAttribute = -1;
@@ -97,14 +108,17 @@ private:
     void setAttribute(std::uint8_t attribute);
     void syncCursor();
     void resynchronize(bool sizeChanged);
-    void redrawEverythingDrawn();
+    void repaintAll();
+    void chooseExplicitColours();
+    void leaveFreshLine();
+    void leaveTerminal();
     void writeOut();
 
     int fd_ = -1;
     std::string* sink_ = nullptr;
     std::unique_ptr<TerminalSession> session_;
-    Charset charset_;
-    std::string glyphs_[256];  // what each cell byte is written as
+    TerminalCharset charset_;
+    ColourMode colours_;
 
     const ScreenModel* screen_ = nullptr;
     int columns_ = 0;

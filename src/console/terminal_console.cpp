@@ -16,7 +16,7 @@ constexpr int kCursorQueryTimeoutMs = 300;
 
 }  // namespace
 
-std::unique_ptr<Console> makeTerminalConsole(int inputFd, int outputFd) {
+std::unique_ptr<Console> makeTerminalConsole(int inputFd, int outputFd, bool colours) {
     auto session = std::make_unique<TerminalSession>(inputFd, outputFd);
     if (!session->outputIsTerminal()) return nullptr;
     TerminalSession& sessionRef = *session;
@@ -31,8 +31,10 @@ std::unique_ptr<Console> makeTerminalConsole(int inputFd, int outputFd) {
         cursor->row = std::min(cursor->row, size.rows);
     }
 
-    const TerminalBackend::Charset charset = TerminalBackend::charsetForLocale();
-    auto backend = std::make_unique<TerminalBackend>(outputFd, std::move(session), charset);
+    TerminalCharset charset = TerminalCharset::forLocale();
+    const bool utf8Keys = inputIsTerminal && charset.isUtf8();
+    const std::array<std::uint8_t, 256> typedBytes = charset.typedTable();
+    auto backend = std::make_unique<TerminalBackend>(outputFd, std::move(session), std::move(charset), colours);
     TerminalBackend& backendRef = *backend;
     std::unique_ptr<ByteSource> input;
     TerminalByteSource* terminalInput = nullptr;
@@ -48,9 +50,9 @@ std::unique_ptr<Console> makeTerminalConsole(int inputFd, int outputFd) {
     // Without an answer the cursor is taken to be at column 1 of the bottom row.
     const CursorPosition start = cursor.value_or(CursorPosition{1, size.rows});
     console->screen().placeCursor(start.column, start.row);
-    // Typed UTF-8 becomes code page 850; piped bytes are taken as they are.
-    const bool utf8Keys = inputIsTerminal && charset == TerminalBackend::Charset::kUtf8;
+    // Typed characters become code page 850; piped bytes are taken as they are.
     auto keys = std::make_unique<DecodedKeySource>(console->input(), utf8Keys);
+    if (inputIsTerminal && !utf8Keys) keys->setTypedBytes(typedBytes);
     // A flush of the input also drops what the decoder holds of it.
     if (terminalInput != nullptr) {
         terminalInput->setOnDiscard([decoded = keys.get()] { decoded->discardHeld(); });

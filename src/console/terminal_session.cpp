@@ -47,6 +47,10 @@ struct sigaction gPrevious[kMaxSignal];
 bool gInstalled[kMaxSignal] = {};
 
 constexpr char kResetColours[] = "\x1b[0m";
+// Alt+key as ESC followed by the key (xterm's metaSendsEscape), rather than
+// the key's character with its eighth bit set.
+constexpr char kAltSendsEscape[] = "\x1b[?1036h";
+constexpr char kAltSendsEscapeOff[] = "\x1b[?1036l";
 constexpr char kShowCursor[] = "\x1b[?25h";
 constexpr char kHideCursor[] = "\x1b[?25l";
 
@@ -74,6 +78,7 @@ void restoreTerminal() noexcept {
         if (gCursorHidden != 0) writeText(gOutputFd, kShowCursor);
     }
     if (gModeApplied != 0) {
+        if (gOutputIsTerminal != 0) writeText(gOutputFd, kAltSendsEscapeOff);
         ::tcsetattr(gInputFd, TCSANOW, &gSaved);
         gModeApplied = 0;
     }
@@ -86,6 +91,7 @@ void restoreTerminal() noexcept {
 void applyMode() {
     gModeApplied = 1;  // first: a signal arriving now restores settings that are still right
     ::tcsetattr(gInputFd, TCSANOW, &gProgram);
+    if (gOutputIsTerminal != 0) writeText(gOutputFd, kAltSendsEscape);
 }
 
 void reapplyAfterContinue() {
@@ -163,6 +169,8 @@ long long nowMs() {
 termios nonCanonical(const termios& settings) {
     termios changed = settings;
     changed.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+    // Ctrl+S and Ctrl+Q are keys for the program, not output flow control.
+    changed.c_iflag &= ~static_cast<tcflag_t>(IXON);
     changed.c_cc[VMIN] = 1;
     changed.c_cc[VTIME] = 0;
     return changed;
@@ -170,14 +178,14 @@ termios nonCanonical(const termios& settings) {
 
 }  // namespace
 
-TerminalSession::TerminalSession(int inputFd, int outputFd)
+TerminalSession::TerminalSession(int inputFd, int outputFd, bool drawsOnOutput)
     : inputFd_(inputFd),
       outputFd_(outputFd),
       inputIsTerminal_(::isatty(inputFd) == 1),
       outputIsTerminal_(::isatty(outputFd) == 1) {
     gInputFd = inputFd;
     gOutputFd = outputFd;
-    gOutputIsTerminal = outputIsTerminal_ ? 1 : 0;
+    gOutputIsTerminal = outputIsTerminal_ && drawsOnOutput ? 1 : 0;
     gHaveSaved = inputIsTerminal_ && ::tcgetattr(inputFd, &gSaved) == 0;
     if (gHaveSaved) gProgram = nonCanonical(gSaved);
 

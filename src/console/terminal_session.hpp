@@ -3,9 +3,10 @@
 // every way out.
 //
 // While a program runs with a terminal on standard input and output, the
-// terminal is in non-canonical, no-echo mode (signals and output processing
-// stay as they were), so that keys arrive one by one and the runner echoes
-// line input itself. The settings found at start, the colours and the cursor
+// terminal is in non-canonical, no-echo mode without output flow control
+// (signals and output processing stay as they were), so that keys arrive one
+// by one, Ctrl+S and Ctrl+Q among them, and the runner echoes line input
+// itself; the terminal is asked to send Alt+key as ESC and the key. The settings found at start, the colours and the cursor
 // are restored at the end of the run and on every way out:
 // - Ctrl+C, SIGTERM, SIGHUP, SIGQUIT and crashes are handled by the run
 //   sequence's one set of handlers (loader/stop_signals.hpp), which calls the
@@ -42,8 +43,10 @@ struct TerminalSize {
 
 class TerminalSession {
 public:
-    // Installs the handlers; nothing is changed on the terminal yet.
-    TerminalSession(int inputFd, int outputFd);
+    // Installs the handlers; nothing is changed on the terminal yet. Without
+    // drawsOnOutput no control sequence is ever written to the output (a
+    // terminal that gets plain output).
+    TerminalSession(int inputFd, int outputFd, bool drawsOnOutput = true);
     ~TerminalSession();  // end()
     TerminalSession(const TerminalSession&) = delete;
     TerminalSession& operator=(const TerminalSession&) = delete;

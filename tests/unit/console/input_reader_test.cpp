@@ -217,7 +217,7 @@ TEST(InputReader, PipedInputIsNotDiscarded) {
 struct FixedLines : LineSource {
     std::vector<std::string> lines;
     std::size_t next = 0;
-    std::optional<std::string> readLine() override {
+    std::optional<std::string> readLine(std::size_t) override {
         if (next == lines.size()) return std::nullopt;
         return lines[next++];
     }

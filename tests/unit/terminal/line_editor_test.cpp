@@ -107,11 +107,115 @@ TEST(LineEditor, TypedUtf8BecomesCodePageBytes) {
     EXPECT_EQ(rig.row(1).substr(0, 6), "a\x87\xC6o ?");
 }
 
-TEST(LineEditor, OverlongLinesStopAtTheLimitWithABell) {
-    EditorRig rig(std::string(LineEditor::kMaxLine + 10, 'x') + "\r", 80, 25);
-    const std::optional<std::string> line = rig.line();
-    ASSERT_TRUE(line.has_value());
-    EXPECT_EQ(line->size(), LineEditor::kMaxLine);
+// Keys as a terminal sends them.
+constexpr const char* kLeft = "\x1b[D";
+constexpr const char* kRight = "\x1b[C";
+constexpr const char* kHome = "\x1b[H";
+constexpr const char* kEnd = "\x1b[F";
+constexpr const char* kDelete = "\x1b[3~";
+constexpr const char* kInsert = "\x1b[2~";
+constexpr const char* kCtrlLeft = "\x1b[1;5D";
+constexpr const char* kCtrlRight = "\x1b[1;5C";
+constexpr const char* kUp = "\x1b[A";
+constexpr const char* kDown = "\x1b[B";
+constexpr const char* kF1 = "\x1bOP";
+constexpr const char* kF3 = "\x1bOR";
+
+std::string keys(std::initializer_list<std::string_view> parts) {
+    std::string all;
+    for (const std::string_view part : parts) all += part;
+    return all;
+}
+
+TEST(LineEditor, EditingKeysGiveTheStoredLineAndShowIt) {
+    struct Case {
+        const char* what;
+        std::string typed;
+        std::string line;  // delivered, and what the screen's first row starts with
+    };
+    const Case cases[] = {
+        {"left, insert", keys({"abc", kLeft, kLeft, "X"}), "aXbc"},
+        {"home, insert", keys({"abc", kHome, "X"}), "Xabc"},
+        {"end after home", keys({"abc", kHome, kEnd, "d"}), "abcd"},
+        {"right stops at the end", keys({"ab", kHome, kRight, kRight, kRight, "c"}), "abc"},
+        {"left stops at the start", keys({"ab", kLeft, kLeft, kLeft, "c"}), "cab"},
+        {"delete under the cursor", keys({"abc", kHome, kRight, kDelete}), "ac"},
+        {"delete at the end does nothing", keys({"abc", kDelete}), "abc"},
+        {"backspace in the middle", keys({"abcd", kLeft, kLeft, "\x7f"}), "acd"},
+        {"backspace at the start does nothing", keys({"ab", kHome, "\x7f"}), "ab"},
+        {"insert toggles overwrite", keys({"abcd", kHome, kInsert, "XY"}), "XYcd"},
+        {"overwrite past the end appends", keys({"ab", kInsert, "cd"}), "abcd"},
+        {"insert again", keys({"abcd", kHome, kInsert, "X", kInsert, "Y"}), "XYbcd"},
+        {"ctrl+left by word", keys({"one two  three", kCtrlLeft, kCtrlLeft, "X"}), "one Xtwo  three"},
+        {"ctrl+right by word", keys({"one two  three", kHome, kCtrlRight, kCtrlRight, "X"}), "one two  Xthree"},
+        {"ctrl+right to the end", keys({"one", kHome, kCtrlRight, "!"}), "one!"},
+        {"tab is stored and shown as 9", "a\tb", "a\tb"},
+        {"accented letter then editing", keys({"\xc3\xa9x", kLeft, kLeft, "a"}), "a\x82x"},
+        {"up and F3 with no earlier line", keys({"ab", kUp, kF3, kDown}), "ab"},
+    };
+    for (const Case& c : cases) {
+        EditorRig rig(c.typed + "\r");
+        EXPECT_EQ(rig.line(), c.line) << c.what;
+        EXPECT_EQ(rig.row(1), c.line + std::string(20 - c.line.size(), ' ')) << c.what;
+        EXPECT_EQ(rig.console.screen().cursorRow(), 2) << c.what;  // Enter moved to the next line
+    }
+}
+
+TEST(LineEditor, EarlierLinesOfTheRunAreRecalled) {
+    struct Case {
+        const char* what;
+        std::string third;  // typed for the third line, after "first" and "second words"
+        std::string line;
+    };
+    const Case cases[] = {
+        {"up: the last line", keys({kUp}), "second words"},
+        {"up twice: the one before", keys({kUp, kUp}), "first"},
+        {"up stops at the oldest", keys({kUp, kUp, kUp}), "first"},
+        {"down comes back", keys({kUp, kUp, kDown}), "second words"},
+        {"recalled lines can be edited", keys({kUp, kUp, "!", kHome, kDelete}), "irst!"},
+        {"a shorter recall blanks the rest", keys({kUp, kUp, "X"}), "firstX"},
+        {"F3: the rest of the last line", keys({"ab", kF3}), "abcond words"},
+        {"F3 past its end does nothing", keys({"a long line indeed", kF3}), "a long line indeed"},
+        {"F1: its next character", keys({kF1, kF1}), "se"},
+    };
+    for (const Case& c : cases) {
+        EditorRig rig("first\rsecond words\r" + c.third + "\r", 20, 5);
+        EXPECT_EQ(rig.line(), "first") << c.what;
+        EXPECT_EQ(rig.line(), "second words") << c.what;
+        EXPECT_EQ(rig.line(), c.line) << c.what;
+        EXPECT_EQ(rig.row(3), c.line + std::string(20 - c.line.size(), ' ')) << c.what;
+    }
+}
+
+TEST(LineEditor, EditingAcrossTheWindowsWrapMovesTheTail) {
+    // Four columns: "abcdef" takes two rows; an insertion at the start pushes
+    // the tail across the wrap, a deletion pulls it back and blanks the end.
+    EditorRig rig(keys({"abcdef", kHome, "X", kEnd, kLeft, kDelete, kHome, kDelete, kDelete}) + "\r", 4, 3);
+    EXPECT_EQ(rig.line(), "bcde");
+    EXPECT_EQ(rig.row(1), "bcde");
+    EXPECT_EQ(rig.row(2), "    ");
+    EditorRig grow(keys({"abcd", kHome, "XY"}) + "\r", 4, 3);
+    EXPECT_EQ(grow.line(), "XYabcd");
+    EXPECT_EQ(grow.row(1), "XYab");
+    EXPECT_EQ(grow.row(2), "cd  ");
+}
+
+TEST(LineEditor, LinesStopAtTheReadsMaximumWithABell) {
+    struct Case {
+        std::size_t maxKept;
+        std::size_t kept;
+    };
+    for (const Case c : {Case{100000, LineSource::kDefaultMaxLength}, Case{255, 255}, Case{3, 3}}) {
+        EditorRig rig(std::string(300, 'x') + "\r", 80, 25);
+        const std::optional<std::string> line = rig.console.input().readLine(c.maxKept);
+        ASSERT_TRUE(line.has_value());
+        EXPECT_EQ(line->size(), c.kept);
+        rig.console.flushOutput();
+        EXPECT_NE(rig.output.find('\a'), std::string::npos) << "no bell at " << c.maxKept;
+    }
+    // Overwriting at the maximum still works; inserting does not.
+    EditorRig full(keys({"abcz", kHome, "Q", kInsert, "XY"}) + "\r");
+    EXPECT_EQ(full.console.input().readLine(3), "XYc");
 }
 
 }  // namespace

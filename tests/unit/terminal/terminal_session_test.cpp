@@ -36,7 +36,7 @@ std::thread answerQuery(Pty& pty, std::string before, std::string answer, std::s
     });
 }
 
-TEST(TerminalSession, ProgramModeChangesOnlyCanonicalAndEchoAndEndRestores) {
+TEST(TerminalSession, ProgramModeChangesOnlyCanonicalEchoAndFlowControlAndEndRestores) {
     Pty pty;
     ASSERT_TRUE(pty.ok());
     {
@@ -49,12 +49,14 @@ TEST(TerminalSession, ProgramModeChangesOnlyCanonicalAndEchoAndEndRestores) {
         EXPECT_EQ(changed.c_lflag | ICANON | ECHO, pty.original.c_lflag | ICANON | ECHO) << "other local flags kept";
         EXPECT_NE(changed.c_lflag & ISIG, 0U) << "signals stay enabled";
         EXPECT_EQ(changed.c_oflag, pty.original.c_oflag) << "output processing kept";
-        EXPECT_EQ(changed.c_iflag, pty.original.c_iflag);
+        ASSERT_NE(pty.original.c_iflag & IXON, 0U);
+        EXPECT_EQ(changed.c_iflag, pty.original.c_iflag & ~static_cast<tcflag_t>(IXON)) << "Ctrl+S is a key";
+        EXPECT_EQ(pty.drain(), "\x1b[?1036h") << "Alt+key asked for as ESC and the key";
         TerminalSession::noteColoursChanged(true);
         TerminalSession::noteCursorHidden(true);
         session.end();
         EXPECT_TRUE(sameSettings(pty.now(), pty.original));
-        EXPECT_EQ(pty.drain(), "\x1b[0m\x1b[?25h");
+        EXPECT_EQ(pty.drain(), "\x1b[0m\x1b[?25h\x1b[?1036l");
         session.end();  // a second end changes and writes nothing
         EXPECT_EQ(pty.drain(50), "");
     }

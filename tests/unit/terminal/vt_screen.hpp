@@ -120,7 +120,8 @@ private:
         if (finalByte == 'H') {
             int row = 1;
             int column = 1;
-            if (std::sscanf(sequence_.c_str(), "%d;%d", &row, &column) != 2) error("cursor position " + sequence_);
+            if (!sequence_.empty() && std::sscanf(sequence_.c_str(), "%d;%d", &row, &column) != 2)
+                error("cursor position " + sequence_);
             if (row < 1 || row > rows_ || column < 1 || column > columns_) error("position off screen " + sequence_);
             // As a terminal does, the cursor stops at the edges.
             row_ = std::clamp(row, 1, rows_);
@@ -130,6 +131,10 @@ private:
             sgr();
         } else if (sequence_ == "?25" && (finalByte == 'l' || finalByte == 'h')) {
             cursorVisible_ = finalByte == 'h';
+        } else if (sequence_ == "?1036" && (finalByte == 'l' || finalByte == 'h')) {
+            // how Alt+key is sent: nothing on the screen
+        } else if (sequence_ == "2" && finalByte == 'J') {
+            for (VtCell& cell : cells_) cell = VtCell{" ", kDefault, background_};
         } else {
             error(std::string("unexpected sequence ") + sequence_ + finalByte);
         }
