@@ -16,12 +16,7 @@ namespace {
 // Longest run of undecodable words written on one .word line.
 constexpr std::size_t kWordsPerDataLine = 8;
 
-struct Item {
-    std::size_t address = 0;
-    std::size_t length = 1;
-    const OpcodeInfo* info = nullptr;  // null: .word data
-    std::string note;                  // why a word is data, when it looks like an opcode
-};
+using Item = CodeItem;
 
 // How many words the instruction at p takes, or 0 when it does not fit in
 // the code (cut short, or a count or name that runs past the end).
@@ -45,24 +40,6 @@ std::size_t instructionLength(const std::vector<Word>& code, std::size_t p, cons
     return length;
 }
 
-std::vector<Item> decode(const std::vector<Word>& code) {
-    std::vector<Item> items;
-    for (std::size_t p = 0; p < code.size();) {
-        Item item{p, 1, opcodeInfo(code[p]), {}};
-        if (item.info) {
-            item.length = instructionLength(code, p, *item.info, item.note);
-            if (item.length == 0) {
-                item.note = std::string(item.info->mnemonic) + ": " + item.note;
-                item.info = nullptr;
-                item.length = 1;
-            }
-        }
-        items.push_back(std::move(item));
-        p += items.back().length;
-    }
-    return items;
-}
-
 void appendOperand(std::string& text, const std::string& operand) {
     text += ' ';
     text += operand;
@@ -76,7 +53,7 @@ bool printableByte(Word w) {
 
 class Disassembler {
 public:
-    explicit Disassembler(const std::vector<Word>& code) : code_(code), items_(decode(code)) {
+    explicit Disassembler(const std::vector<Word>& code) : code_(code), items_(decodeCode(code)) {
         for (const Item& item : items_) starts_.insert(item.address);
         collectTargets();
     }
@@ -235,6 +212,24 @@ private:
 };
 
 }  // namespace
+
+std::vector<CodeItem> decodeCode(const std::vector<Word>& code) {
+    std::vector<CodeItem> items;
+    for (std::size_t p = 0; p < code.size();) {
+        CodeItem item{p, 1, opcodeInfo(code[p]), {}};
+        if (item.info) {
+            item.length = instructionLength(code, p, *item.info, item.note);
+            if (item.length == 0) {
+                item.note = std::string(item.info->mnemonic) + ": " + item.note;
+                item.info = nullptr;
+                item.length = 1;
+            }
+        }
+        items.push_back(std::move(item));
+        p += items.back().length;
+    }
+    return items;
+}
 
 std::string disassemble(const std::vector<Word>& code, std::string_view sourceName) {
     return Disassembler(code).run(sourceName);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "tools/command_line.hpp"
 #include "tools/disassembler.hpp"
 #include "tools/packer.hpp"
+#include "tools/program_info.hpp"
 #include "tools/program_files.hpp"
 #include "tools/tracer.hpp"
 #include "vm/interpretador.hpp"
@@ -60,19 +62,64 @@ int commandDis(const Arguments& args) {
     return 0;
 }
 
+// Packs one file: a listing or code text onto the runner, or the payload of
+// a file that carries one (a classroom executable, a packed program) moved
+// onto the runner as it stands. Returns what was written, for the report.
+std::string packOne(const std::string& input, const std::string& output, const Arguments& args,
+                    const std::string& stub) {
+    const ProgramInput program = loadProgram(input);
+    requireProgram(program, input);
+    refuseOverwritingInput(output, input);
+    std::string image;
+    std::string name;
+    if (program.kind == InputKind::Packed && !args.option("--name")) {
+        image = repackExecutable(stub, readFile(input), input);
+        name = program.sourceName;
+    } else {
+        if (program.streamCutShort)
+            throw ToolError("the compressed stream of " + input + " ends inside a token; repack it without --name");
+        name = args.option("--name").value_or(program.kind == InputKind::Packed
+                                                  ? program.sourceName
+                                                  : baseName(withoutExtension(input)) + ".pas");
+        image = packExecutable(stub, name, program.codeText);
+    }
+    writeFileAtomically(output, image, 0755);
+    return output + " (" + name + ", " + std::to_string(program.code.size()) + " code words)";
+}
+
 int commandPack(const Arguments& args) {
-    const ProgramInput program = loadProgram(args.file);
-    requireProgram(program, args.file);
-    if (program.kind == InputKind::Packed)
-        throw ToolError(args.file + " is already packed; give its listing or code text (or 'lousa extract' it)");
     const std::string stubPath = args.option("--stub").value_or(defaultStubPath());
     const std::string stub = readFile(stubPath);
     checkStub(stub, stubPath);
-    const std::string name = args.option("--name").value_or(baseName(withoutExtension(args.file)) + ".pas");
-    const std::string output = args.option("-o").value_or(withoutExtension(args.file));
-    refuseOverwritingInput(output, args.file);
-    writeFileAtomically(output, packExecutable(stub, name, program.codeText), 0755);
-    return 0;
+    const std::vector<std::string> inputs = packInputs(args.files);
+    const bool batch = inputs.size() > 1 || args.files.size() > 1 || isDirectory(args.file);
+    if (!batch) {
+        packOne(args.file, args.option("-o").value_or(withoutExtension(args.file)), args, stub);
+        return 0;
+    }
+    if (args.option("--name")) throw UsageError("--name names one program; give one FILE with it");
+    const std::optional<std::string> outputDirectory = args.option("-o");
+    if (outputDirectory && !isDirectory(*outputDirectory))
+        throw UsageError("with several files, -o names a directory, and " + *outputDirectory + " is not one");
+    if (inputs.empty()) throw ToolError("no .exe files in " + args.file);
+    int failed = 0;
+    for (const std::string& input : inputs) {
+        const std::string output =
+            outputDirectory ? *outputDirectory + "/" + baseName(withoutExtension(input)) : withoutExtension(input);
+        try {
+            std::printf("%s -> %s\n", printable(input).c_str(), printable(packOne(input, output, args, stub)).c_str());
+        } catch (const AssemblyFailed& e) {
+            std::printf("%s: skipped: no payload marker, and not a listing (%s)\n", printable(input).c_str(),
+                        printable(e.lines.front()).c_str());
+            ++failed;
+        } catch (const std::exception& e) {
+            std::printf("%s: skipped: %s\n", printable(input).c_str(), printable(e.what()).c_str());
+            ++failed;
+        }
+        std::fflush(stdout);
+    }
+    if (failed) std::fprintf(stderr, "lousa: %d of %zu files not packed\n", failed, inputs.size());
+    return failed ? 1 : 0;
 }
 
 int commandRun(const Arguments& args) {
@@ -103,6 +150,13 @@ int commandExtract(const Arguments& args) {
     const std::string output = args.option("-o").value_or("-");
     refuseOverwritingInput(output, args.file);
     writeFileAtomically(output, program.codeText, defaultFileMode());
+    return 0;
+}
+
+int commandInfo(const Arguments& args) {
+    const ProgramInput program = loadProgram(args.file);
+    const std::string text = formatSummary(summarize(program), args.file);
+    std::fwrite(text.data(), 1, text.size(), stdout);
     return 0;
 }
 
@@ -142,17 +196,29 @@ const std::vector<Command>& commands() {
          .run = commandDis},
         {.name = "pack",
          .summary = "pack a listing or code text into an executable",
-         .help = "usage: lousa pack LISTING|CODE [-o EXE] [--name NAME] [--stub RUNNER]\n"
+         .help = "usage: lousa pack FILE [-o EXE] [--name NAME] [--stub RUNNER]\n"
+                 "       lousa pack FILE|DIR... [-o DIR] [--stub RUNNER]\n"
                  "\n"
-                 "Compresses the code text and appends it to a copy of the runner, giving\n"
-                 "an executable (mode 0755) that runs the program.\n"
+                 "Makes a Linux executable (mode 0755) that runs the program: the code text\n"
+                 "of a listing or code text is compressed and appended to a copy of the\n"
+                 "runner; a file that already carries a program (a classroom .exe, a packed\n"
+                 "executable) has its payload moved onto the runner unchanged.\n"
                  "\n"
                  "  -o EXE         the executable to write. Default: the input without its\n"
-                 "                 extension (prog.lst -> prog).\n"
-                 "  --name NAME    source name recorded in the payload. Default: the input's\n"
-                 "                 base name with .pas (prog.lst -> prog.pas).\n"
-                 "  --stub RUNNER  the runner to copy. Default: lousa-runner beside lousa.\n",
+                 "                 extension (prog.lst -> prog, prog.exe -> prog).\n"
+                 "  --name NAME    source name recorded in the payload. Default: the name\n"
+                 "                 the payload records, else the input's base name with .pas\n"
+                 "                 (prog.lst -> prog.pas).\n"
+                 "  --stub RUNNER  the runner to copy. Default: lousa-runner beside lousa,\n"
+                 "                 else the installed one.\n"
+                 "\n"
+                 "Several files, or a directory (its .exe files, any letter case), are packed\n"
+                 "one by one with one line each on standard output, 'IN -> OUT (NAME, N code\n"
+                 "words)' or 'IN: skipped: reason'; a file without a program is skipped and\n"
+                 "the others are still packed. -o then names the directory to write into.\n"
+                 "Exit status 1 when any file was not packed.\n",
          .valueOptions = {"-o", "--name", "--stub"},
+         .manyFiles = true,
          .run = commandPack},
         {.name = "run",
          .summary = "run a listing, code text or packed executable",
@@ -181,6 +247,16 @@ const std::vector<Command>& commands() {
                  "  -o OUT   write to OUT instead of standard output.\n",
          .valueOptions = {"-o"},
          .run = commandExtract},
+        {.name = "info",
+         .summary = "what a program holds: name, sizes, instructions, devices used",
+         .help = "usage: lousa info FILE\n"
+                 "\n"
+                 "Describes the program in FILE (packed executable, classroom .exe, code text\n"
+                 "or listing) without running it: the source name recorded in the payload,\n"
+                 "the code size in words and bytes of code text, the compressed size, the\n"
+                 "instruction count by family, and whether it uses the keyboard, the screen\n"
+                 "(cursor, colours, window) and files, with the instructions that do.\n",
+         .run = commandInfo},
     };
     return table;
 }

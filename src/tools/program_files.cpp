@@ -1,7 +1,9 @@
 #include "tools/program_files.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <filesystem>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -152,6 +154,7 @@ ProgramInput loadProgram(const std::string& path) {
             if (nameAt < content.size()) {
                 const std::size_t length = static_cast<unsigned char>(content[nameAt]);
                 program.sourceName = content.substr(nameAt + 1, std::min(length, content.size() - nameAt - 1));
+                if (!program.sourceName.empty() && program.sourceName.back() == '\0') program.sourceName.pop_back();
             }
             program.streamBytes = stream.size();
             DecodeResult decoded = decodeStream(stream);
@@ -165,6 +168,7 @@ ProgramInput loadProgram(const std::string& path) {
             program.code = parseCodeText(content);
             break;
         case InputKind::Listing:
+            if (hasExeExtension(path)) throw ToolError(path + " carries no program (no payload marker)");
             refuseBinaryListing(content, path);
             program.code = assembleOrThrow(content, path);
             program.codeText = formatCodeText(program.code);
@@ -242,6 +246,39 @@ void writeFileAtomically(const std::string& path, std::string_view bytes, unsign
         unlink(temporary.c_str());
         throw ToolError("cannot write " + path + ": " + reason);
     }
+}
+
+bool isDirectory(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool hasExeExtension(const std::string& path) {
+    const std::string name = baseName(path);
+    return name.size() > 4 && name[name.size() - 4] == '.' && std::tolower(static_cast<unsigned char>(name[name.size() - 3])) == 'e' &&
+           std::tolower(static_cast<unsigned char>(name[name.size() - 2])) == 'x' &&
+           std::tolower(static_cast<unsigned char>(name[name.size() - 1])) == 'e';
+}
+
+std::vector<std::string> packInputs(const std::vector<std::string>& files) {
+    std::vector<std::string> inputs;
+    for (const std::string& file : files) {
+        if (!isDirectory(file)) {
+            inputs.push_back(file);
+            continue;
+        }
+        std::vector<std::string> found;
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(file, error)) {
+            const std::string path = file + (file.ends_with('/') ? "" : "/") + entry.path().filename().string();
+            std::error_code notRegular;
+            if (hasExeExtension(path) && entry.is_regular_file(notRegular)) found.push_back(path);
+        }
+        if (error) throw ToolError("cannot list " + file + ": " + error.message());
+        std::sort(found.begin(), found.end());
+        inputs.insert(inputs.end(), found.begin(), found.end());
+    }
+    return inputs;
 }
 
 std::string baseName(const std::string& path) {

@@ -78,6 +78,14 @@ void writeFileAtomically(const std::string& path, std::string_view bytes, unsign
 // The usual permissions of a new data file (0666 without the umask).
 unsigned defaultFileMode();
 
+bool isDirectory(const std::string& path);
+// The name ends in .exe, in any letter case: a classroom executable.
+bool hasExeExtension(const std::string& path);
+
+// The files a batch works on: each FILE as given, and for a directory the
+// .exe files in it (any letter case), sorted by name.
+std::vector<std::string> packInputs(const std::vector<std::string>& files);
+
 // path without its last extension ("dir/prog.lst" -> "dir/prog"), or path
 // itself when the base name has none.
 std::string withoutExtension(const std::string& path);

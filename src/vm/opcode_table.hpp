@@ -17,10 +17,36 @@ enum class Opcode : std::int32_t {
 
 inline constexpr int kOpcodeLimit = 147;  // valid numbers are 0..146
 
+// The families of instructions, in the order they are presented.
+enum class OpcodeFamily : std::uint8_t {
+    Arithmetic,
+    Comparisons,
+    Control,
+    Data,
+    Strings,
+    Sets,
+    ConsoleOutput,
+    ConsoleInput,
+    TextFiles,
+    TypedFiles,
+    FileState,
+    KeyboardScreen,
+    ConsoleControl,
+};
+inline constexpr std::size_t kOpcodeFamilyCount = 13;
+
+inline constexpr std::string_view familyName(OpcodeFamily family) {
+    constexpr std::array<std::string_view, kOpcodeFamilyCount> names = {
+        "arithmetic", "comparisons", "control", "data", "strings", "sets", "console output", "console input",
+        "text files", "typed files", "file state", "keyboard and screen", "console control"};
+    return names[static_cast<std::size_t>(family)];
+}
+
 struct OpcodeInfo {
     std::int32_t number = -1;
     std::string_view mnemonic;  // empty for unassigned numbers
     std::string_view operands;  // one letter per inline operand (see opcodes.def)
+    OpcodeFamily family = OpcodeFamily::Arithmetic;
 
     [[nodiscard]] constexpr bool assigned() const { return !mnemonic.empty(); }
     // True when the operand count comes from the code itself (PUSH_N, SCOPE_ENTER).
@@ -32,8 +58,10 @@ struct OpcodeInfo {
 inline constexpr std::array<OpcodeInfo, kOpcodeLimit> kOpcodeTable = [] {
     std::array<OpcodeInfo, kOpcodeLimit> table{};
     for (int i = 0; i < kOpcodeLimit; ++i) table[static_cast<std::size_t>(i)].number = i;
-#define OP(num, name, operands, handler) table[num] = OpcodeInfo{num, #name, operands};
+#define OP(num, name, operands, handler) table[num] = OpcodeInfo{num, #name, operands,
+#define OP_FAMILY(family) OpcodeFamily::family};
 #include "vm/opcodes.def"
+#undef OP_FAMILY
 #undef OP
     return table;
 }();

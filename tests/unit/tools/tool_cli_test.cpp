@@ -296,3 +296,88 @@ TEST_F(ToolCli, ListingBytesInMessagesCannotDriveTheTerminal) {
 }
 
 }  // namespace
+
+namespace {
+
+// A classroom executable as the classroom compiler makes it: a Windows image
+// (here a stand-in without the marker) with the payload of `packed` behind it.
+std::string classroomExecutable(const std::string& packed) {
+    const std::string runner = readAll(LOUSA_RUNNER_PATH);
+    return std::string("MZ\x90\0windows image", 18) + packed.substr(runner.size());
+}
+
+TEST_F(ToolCli, ClassroomExecutablesRepackOntoTheRunnerInOneStep) {
+    write("hello.lst", "LINE 3\nPUSH_STR \"Olá\"\nCON_WRITE 6\n.word 4\n");
+    ASSERT_EQ(lousa("pack hello.lst -o packed --name HELLO.PAS").status, 0);
+    const std::string packed = readAll(dir_ / "packed");
+    write("Hello.EXE", classroomExecutable(packed));
+
+    Outcome o = lousa("pack Hello.EXE");
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out + o.err, "");
+    EXPECT_EQ(readAll(dir_ / "Hello"), packed);  // the payload moved unchanged, name and all
+    const std::string expected = "Ol\xA0 => Erro de execu\xE7\xE3o na linha 3...\nInstru\xE7\xE3o inv\xE1lida";
+    EXPECT_EQ(shell("./Hello").out, expected);
+    EXPECT_EQ(lousa("run Hello.EXE").out, expected);
+
+    // A packed Lousa program repacks too, onto whichever runner is given; --name re-records the name.
+    ASSERT_EQ(lousa("pack packed -o renamed --name OTHER.PAS").status, 0);
+    EXPECT_NE(lousa("info renamed").out.find("source name:   OTHER.PAS\n"), std::string::npos);
+    EXPECT_EQ(shell("./renamed").out, expected);
+}
+
+TEST_F(ToolCli, PackingManyReportsEachFileAndSkipsThoseWithoutAProgram) {
+    write("hello.lst", "PUSH_STR \"oi\"\nCON_WRITE 6\nHALT\n");
+    ASSERT_EQ(lousa("pack hello.lst -o packed").status, 0);
+    fs::create_directories(dir_ / "turma");
+    fs::create_directories(dir_ / "out");
+    std::ofstream(dir_ / "turma" / "ana.exe", std::ios::binary) << classroomExecutable(readAll(dir_ / "packed"));
+    std::ofstream(dir_ / "turma" / "BIA.EXE", std::ios::binary) << classroomExecutable(readAll(dir_ / "packed"));
+    std::ofstream(dir_ / "turma" / "caio.exe", std::ios::binary) << std::string("MZ\x90\0no payload", 14);
+    std::ofstream(dir_ / "turma" / "notas.txt") << "not a program\n";
+
+    Outcome o = lousa("pack turma");
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.out,
+              "turma/BIA.EXE -> turma/BIA (hello.pas, 9 code words)\n"
+              "turma/ana.exe -> turma/ana (hello.pas, 9 code words)\n"
+              "turma/caio.exe: skipped: turma/caio.exe carries no program (no payload marker)\n");
+    EXPECT_EQ(o.err, "lousa: 1 of 3 files not packed\n");
+    EXPECT_EQ(shell("turma/ana && turma/BIA").out, "oioi");
+    EXPECT_FALSE(fs::exists(dir_ / "turma" / "caio"));
+
+    o = lousa("pack turma/ana.exe turma/BIA.EXE -o out");
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, "turma/ana.exe -> out/ana (hello.pas, 9 code words)\n"
+                     "turma/BIA.EXE -> out/BIA (hello.pas, 9 code words)\n");
+    EXPECT_EQ(shell("out/ana").out, "oi");
+
+    for (const char* usage : {"pack turma -o turma/ana.exe", "pack turma/ana.exe turma/BIA.EXE --name X.PAS"})
+        EXPECT_EQ(lousa(usage).status, 2) << usage;
+}
+
+TEST_F(ToolCli, InfoTellsWhatAProgramUsesBeforeItRuns) {
+    write("quiet.lst", "PUSH 1\nPOP\nHALT\n");
+    write("busy.lst", "LINE 1\nREAD_KEY 0\nGOTOXY\nFILE_REWRITE 0\nDELAY\nHALT\n.word 4\n");
+    ASSERT_EQ(lousa("pack busy.lst --name BUSY.PAS").status, 0);
+    Outcome o = lousa("info busy");
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(o.out.substr(0, o.out.find("compressed:")),
+              "file:          busy (packed executable)\n"
+              "source name:   BUSY.PAS\n"
+              "code:          10 words, 34 bytes of code text\n");
+    EXPECT_EQ(o.out.substr(o.out.find("instructions:")),
+              "instructions:  6, and 1 words of data\n"
+              "  control              2\n"
+              "  text files           1\n"
+              "  keyboard and screen  1\n"
+              "  console control      2\n"
+              "keyboard:      yes (READ_KEY)\n"
+              "screen:        yes (GOTOXY)\n"
+              "files:         yes (FILE_REWRITE)\n");
+    o = lousa("info quiet.lst");
+    EXPECT_NE(o.out.find("keyboard:      no\nscreen:        no\nfiles:         no\n"), std::string::npos) << o.out;
+    EXPECT_NE(o.out.find("(as lousa pack would write it)"), std::string::npos);
+}
+
+}  // namespace
