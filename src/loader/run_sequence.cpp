@@ -71,9 +71,17 @@ int runnerMain(const std::string& path, const std::string& runnerPathForDirector
     return 0;
 }
 
-int runnerMainWithCode(std::vector<Word> code, const std::string& runnerDirectory) {
+int runnerMainWithCode(std::vector<Word> code, const std::string& runnerDirectory, const BeforeRun& beforeRun) {
     prepareForSignals();
     std::unique_ptr<Console> console = makeProcessConsole();
+    if (beforeRun) {
+        try {
+            beforeRun();
+        } catch (...) {
+            console->finish();
+            throw;
+        }
+    }
     RunOutcome result;
     try {
         result = runCode(std::move(code), runnerDirectory, console.get());

@@ -2,6 +2,7 @@
 // Entry and run sequence: load the appended program, build the machine, run
 // it, and hand back the error text of a run-time error.
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,9 +30,14 @@ RunOutcome runCode(std::vector<Word> code, const std::string& runnerDirectory, C
 // console restored, error text written. Returns the exit status.
 int runnerMain(const std::string& path, const std::string& runnerPathForDirectory);
 
+// Called once the console is set up, just before the program's first
+// instruction (the tool confines the process there). An exception it throws
+// restores the console and ends the run before it starts.
+using BeforeRun = std::function<void()>;
+
 // The same life for a code vector that is already loaded (the tool runs
 // listings and code texts this way): process console, run, console
 // restored, error text written. Returns the exit status.
-int runnerMainWithCode(std::vector<Word> code, const std::string& runnerDirectory);
+int runnerMainWithCode(std::vector<Word> code, const std::string& runnerDirectory, const BeforeRun& beforeRun = {});
 
 }  // namespace lousa

@@ -55,16 +55,14 @@ void lower(const LimitValue& value) {
 
 Strength weaker(Strength a, Strength b) { return {std::min(a.landlockAbi, b.landlockAbi), a.seccomp && b.seccomp}; }
 
-void refuseWeak(Strength offered) {
+}  // namespace
+
+std::string missingLayers(Strength offered) {
     std::string missing;
     if (offered.landlockAbi == 0) missing = "Landlock";
     if (!offered.seccomp) missing += missing.empty() ? "seccomp filters" : " or seccomp filters";
-    throw SandboxError("this kernel offers no " + missing +
-                       ", so the program could reach files outside its box; refusing to run it sandboxed"
-                       " (allow a weaker sandbox explicitly to go on)");
+    return missing;
 }
-
-}  // namespace
 
 Strength probe() { return {landlock::abiVersion(), filter::available()}; }
 
@@ -74,7 +72,8 @@ Strength apply(const Settings& settings, Strength offered) {
     offered = weaker(offered, probe());
     const std::vector<LimitValue> limits = limitValues(settings.limits);
     std::vector<landlock::PathGrant> grants = landlock::openGrants(settings.box, settings.readOnly);
-    if ((offered.landlockAbi == 0 || !offered.seccomp) && !settings.allowWeak) refuseWeak(offered);
+    if (const std::string missing = missingLayers(offered); !missing.empty() && !settings.allowWeak)
+        throw SandboxError("this kernel offers no " + missing + ", so the sandbox would be weaker than asked");
 
     if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0)
         throw SandboxError(std::string("cannot set no-new-privileges: ") + std::strerror(errno));

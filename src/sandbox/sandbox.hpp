@@ -68,6 +68,10 @@ Strength apply(const Settings& settings);
 // probe() reports): tests use it to see what an older kernel would give.
 Strength apply(const Settings& settings, Strength offered);
 
+// The layers `offered` lacks, named for messages: empty when it has them
+// all, else "Landlock", "seccomp filters" or "Landlock or seccomp filters".
+std::string missingLayers(Strength offered);
+
 // One line saying what apply() would give here, for reports and messages:
 // "Landlock ABI 7, seccomp filter" or "no Landlock, seccomp filter".
 std::string describe(Strength strength);

@@ -10,6 +10,7 @@
 
 #include "loader/arquivo_compilado.hpp"
 #include "loader/run_sequence.hpp"
+#include "sandbox/sandbox.hpp"
 #include "tools/assembler.hpp"
 #include "tools/command_line.hpp"
 #include "tools/disassembler.hpp"
@@ -122,10 +123,40 @@ int commandPack(const Arguments& args) {
     return failed ? 1 : 0;
 }
 
+void announceCutShortStream(const ProgramInput& program) {
+    if (!program.streamCutShort) return;
+    std::fputs("Error..", stdout);  // what the runner prints for such a stream
+    std::fflush(stdout);
+}
+
+// run --sandbox DIR: the program's directory becomes DIR, and once the
+// program is read and the console set up, the process confines itself to
+// DIR for the rest of its life.
+int runSandboxed(const ProgramInput& program, const Arguments& args) {
+    sandbox::Settings settings;
+    settings.box = *args.option("--sandbox");
+    settings.allowWeak = args.flag("--allow-weak-sandbox");
+    if (!isDirectory(settings.box))
+        throw ToolError("the sandbox " + settings.box + " is not a directory");
+    if (const std::string missing = sandbox::missingLayers(sandbox::probe()); !missing.empty()) {
+        if (!settings.allowWeak)
+            throw ToolError("this kernel offers no " + missing + ", so the program could reach files outside " +
+                            settings.box + "; --allow-weak-sandbox runs it without them");
+        std::fprintf(stderr, "lousa: warning: sandbox without %s\n", missing.c_str());
+    }
+    announceCutShortStream(program);
+    std::string directory = settings.box;
+    if (directory.back() != '/') directory += '/';
+    return runnerMainWithCode(program.code, directory, [&settings] { sandbox::apply(settings); });
+}
+
 int commandRun(const Arguments& args) {
+    if (args.flag("--allow-weak-sandbox") && !args.option("--sandbox"))
+        throw UsageError("--allow-weak-sandbox goes with --sandbox DIR");
     const ProgramInput program = loadProgram(args.file);
     requireProgram(program, args.file);
     std::fflush(stdout);
+    if (args.option("--sandbox")) return runSandboxed(program, args);
     if (program.kind == InputKind::Packed) return runnerMain(args.file, args.file);
     return runnerMainWithCode(program.code, directoryOf(args.file));
 }
@@ -134,10 +165,7 @@ int commandTrace(const Arguments& args) {
     const std::uint64_t limit = args.option("--limit") ? parsePositiveCount("--limit", *args.option("--limit")) : 0;
     const ProgramInput program = loadProgram(args.file);
     requireProgram(program, args.file);
-    if (program.streamCutShort) {
-        std::fputs("Error..", stdout);  // what the runner prints for such a stream
-        std::fflush(stdout);
-    }
+    announceCutShortStream(program);
     traceProgram(program.code, directoryOf(args.file), limit, stderr);
     return 0;
 }
@@ -222,11 +250,20 @@ const std::vector<Command>& commands() {
          .run = commandPack},
         {.name = "run",
          .summary = "run a listing, code text or packed executable",
-         .help = "usage: lousa run FILE\n"
+         .help = "usage: lousa run FILE [--sandbox DIR [--allow-weak-sandbox]]\n"
                  "\n"
                  "Runs a listing, code text or packed executable exactly as the runner would:\n"
                  "same console, same messages, exit status 0. Data files with relative names\n"
-                 "are found beside FILE.\n",
+                 "are found beside FILE.\n"
+                 "\n"
+                 "  --sandbox DIR         run confined to the directory DIR: relative names\n"
+                 "                        are found there, and the kernel lets the program\n"
+                 "                        read and write nothing else (Landlock), open no\n"
+                 "                        socket and start no process (seccomp).\n"
+                 "  --allow-weak-sandbox  where the kernel lacks Landlock or seccomp, run with\n"
+                 "                        the layers there are instead of refusing.\n",
+         .valueOptions = {"--sandbox"},
+         .flags = {"--allow-weak-sandbox"},
          .run = commandRun},
         {.name = "trace",
          .summary = "run like 'run', showing each instruction on standard error",
