@@ -4,7 +4,9 @@
 
 #include "sandbox/sandbox.hpp"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/ptrace.h>
@@ -105,9 +107,10 @@ protected:
         write(box / "inside.txt", "inside");
         write(outside / "secret.ans", "42");
         write(shelf / "table.txt", "table");
+        write(outside / "granted.txt", "granted");
         fs::create_symlink("../outside/secret.ans", box / "link.txt");
         settings.box = box;
-        settings.readOnly = {shelf};
+        settings.readOnly = {shelf, outside / "granted.txt"};
         settings.allowWeak = true;  // each test skips when the layer it checks is missing
     }
     void TearDown() override { fs::remove_all(root); }
@@ -165,6 +168,9 @@ TEST_F(SandboxTest, FilesOnlyInsideTheBox) {
         {"read the read-only shelf", [&] { return openResult(shelf / "table.txt", O_RDONLY); },
          succeeded()},
         {"write the read-only shelf", [&] { return openResult(shelf / "table.txt", O_WRONLY); },
+         failedWith(EACCES)},
+        {"read a file granted alone", [&] { return openResult(outside / "granted.txt", O_RDONLY); }, succeeded()},
+        {"write a file granted alone", [&] { return openResult(outside / "granted.txt", O_WRONLY); },
          failedWith(EACCES)},
         {"system files", [&] { return openResult("/etc/passwd", O_RDONLY); }, failedWith(EACCES)},
     };
@@ -313,6 +319,24 @@ TEST_F(SandboxTest, WeakerKernels) {
                                       ::rename((box / "inside.txt").c_str(), (box / "folder/moved.txt").c_str()));
                               }),
               failedWith(EXDEV));
+
+    // Landlock's own network and signal rules, seen with the filter left out.
+    settings.allowWeak = true;
+    const Attempt connectTcp = [] {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(1);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        return result(::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address));
+    };
+    const Attempt signalParent = [] { return result(::kill(::getppid(), 0)); };
+    for (int abi = 1; abi <= kernel.landlockAbi; ++abi) {
+        SCOPED_TRACE("Landlock ABI " + std::to_string(abi));
+        EXPECT_EQ(inConfinedChild(settings, {abi, false}, connectTcp),
+                  failedWith(abi >= 4 ? EACCES : ECONNREFUSED));
+        EXPECT_EQ(inConfinedChild(settings, {abi, false}, signalParent), failedWith(abi >= 6 ? EPERM : 0));
+    }
 
     // Without Landlock: refused, unless a weak sandbox is allowed, which then
     // keeps no file out of reach.
