@@ -1,6 +1,7 @@
 #include "loader/run_sequence.hpp"
 
 #include <cstdio>
+#include <exception>
 #include <memory>
 #include <unistd.h>
 
@@ -12,10 +13,12 @@
 
 namespace lousa {
 
-RunOutcome runCode(std::vector<Word> code, const std::string& runnerDirectory, Console* console) {
+RunOutcome runCode(std::vector<Word> code, const std::string& runnerDirectory, Console* console,
+                   const BeforeRun& beforeRun) {
     if (code.empty()) return {};  // nothing was loaded: nothing runs
     if (stopRequested()) return {};  // stopped while loading: nothing runs
     Interpretador machine(std::move(code), runnerDirectory, console);
+    if (beforeRun) beforeRun(machine);
     {
         const StopTargetScope stops(machine);
         machine.run();
@@ -74,19 +77,24 @@ int runnerMain(const std::string& path, const std::string& runnerPathForDirector
 int runnerMainWithCode(std::vector<Word> code, const std::string& runnerDirectory, const BeforeRun& beforeRun) {
     prepareForSignals();
     std::unique_ptr<Console> console = makeProcessConsole();
-    if (beforeRun) {
+    RunOutcome result;
+    std::exception_ptr refusal;  // from beforeRun: the program never started
+    const BeforeRun guarded = [&beforeRun, &refusal](Interpretador& machine) {
         try {
-            beforeRun();
+            if (beforeRun) beforeRun(machine);
         } catch (...) {
-            console->finish();
+            refusal = std::current_exception();
             throw;
         }
-    }
-    RunOutcome result;
+    };
     try {
-        result = runCode(std::move(code), runnerDirectory, console.get());
+        result = runCode(std::move(code), runnerDirectory, console.get(), guarded);
     } catch (...) {
         // As for a loaded program: anything but a run-time error ends silently.
+    }
+    if (refusal) {
+        console->finish();
+        std::rethrow_exception(refusal);
     }
     finishRun(*console, result);
     return 0;

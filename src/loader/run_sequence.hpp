@@ -11,6 +11,7 @@
 namespace lousa {
 
 class Console;
+class Interpretador;
 
 // How one run ended: status 1 after a run-time error, else 0, and the text
 // the runner prints after the run (empty unless a run-time error ended it).
@@ -22,22 +23,25 @@ struct RunOutcome {
 // Runs the program appended to the file at path.
 RunOutcome runCompiledProgram(const std::string& path, Console* console = nullptr);
 
+// Called with the machine built and the console set up, just before the
+// program's first instruction: the tool confines the run there (its file
+// names to a box, the process to the sandbox).
+using BeforeRun = std::function<void(Interpretador&)>;
+
 // Runs a code vector with the given runner directory, as the runner does
 // once it has loaded the code.
-RunOutcome runCode(std::vector<Word> code, const std::string& runnerDirectory, Console* console = nullptr);
+RunOutcome runCode(std::vector<Word> code, const std::string& runnerDirectory, Console* console = nullptr,
+                   const BeforeRun& beforeRun = {});
 
 // The runner's whole life for one path: console set up, program run,
 // console restored, error text written. Returns the exit status.
 int runnerMain(const std::string& path, const std::string& runnerPathForDirectory);
 
-// Called once the console is set up, just before the program's first
-// instruction (the tool confines the process there). An exception it throws
-// restores the console and ends the run before it starts.
-using BeforeRun = std::function<void()>;
-
 // The same life for a code vector that is already loaded (the tool runs
 // listings and code texts this way): process console, run, console
-// restored, error text written. Returns the exit status.
+// restored, error text written. Returns the exit status. An exception from
+// beforeRun restores the console and reaches the caller: the program has
+// not started.
 int runnerMainWithCode(std::vector<Word> code, const std::string& runnerDirectory, const BeforeRun& beforeRun = {});
 
 }  // namespace lousa

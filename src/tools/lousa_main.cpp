@@ -129,9 +129,9 @@ void announceCutShortStream(const ProgramInput& program) {
     std::fflush(stdout);
 }
 
-// run --sandbox DIR: the program's directory becomes DIR, and once the
-// program is read and the console set up, the process confines itself to
-// DIR for the rest of its life.
+// run --sandbox DIR: every name the program gives lies in DIR (its file
+// names are confined there), and once the program is read and the console
+// set up, the process confines itself to DIR for the rest of its life.
 int runSandboxed(const ProgramInput& program, const Arguments& args) {
     sandbox::Settings settings;
     settings.box = *args.option("--sandbox");
@@ -147,7 +147,11 @@ int runSandboxed(const ProgramInput& program, const Arguments& args) {
     announceCutShortStream(program);
     std::string directory = settings.box;
     if (directory.back() != '/') directory += '/';
-    return runnerMainWithCode(program.code, directory, [&settings] { sandbox::apply(settings); });
+    return runnerMainWithCode(program.code, directory, [&settings](Interpretador& machine) {
+        if (!machine.fileNames.confineTo(settings.box))
+            throw ToolError("the sandbox " + settings.box + " is not a directory");
+        sandbox::apply(settings);
+    });
 }
 
 int commandRun(const Arguments& args) {

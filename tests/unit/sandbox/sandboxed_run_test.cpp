@@ -22,8 +22,9 @@ std::string readAll(const fs::path& path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// Prints the I/O result of: rewrite of a relative name, rewrite of an
-// absolute name outside, rewrite through "..", reset of the absolute name.
+// Prints the I/O result of: rewrite of a relative name, of a name on drive
+// C, of an absolute name outside, of a name through "..", and reset of the
+// absolute name.
 std::string escapeListing(const fs::path& victim) {
     std::string listing = "        ENTER_JUMP 40 100 start\nstart:  LINE 1\n";
     const auto attempt = [&listing](const std::string& name, const char* operation) {
@@ -31,6 +32,7 @@ std::string escapeListing(const fs::path& victim) {
                    " 0\n        CRT 6\n        CON_WRITE 1\n        PUSH ' '\n        CON_WRITE 2\n";
     };
     attempt("made.txt", "FILE_REWRITE");
+    attempt("C:\\\\drive.txt", "FILE_REWRITE");
     attempt(victim.string(), "FILE_REWRITE");
     attempt("../" + victim.filename().string(), "FILE_REWRITE");
     attempt(victim.string(), "FILE_RESET");
@@ -56,9 +58,10 @@ protected:
     };
     // The leak checker of a sanitizer build runs at exit in a new process,
     // which the sandbox forbids: it is switched off for these runs.
+    // Drive C of an unconfined run is a folder of the test.
     Outcome lousa(const std::string& arguments) {
-        const std::string command = "cd '" + dir.string() +
-                                    "' && ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0\" '" +
+        const std::string command = "cd '" + dir.string() + "' && LOUSA_DRIVE_C=drive-c" +
+                                    " ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0\" '" +
                                     LOUSA_TOOL_PATH + "' " + arguments + " </dev/null >.out 2>.err";
         const int raw = std::system(command.c_str());
         Outcome o{WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw), readAll(dir / ".out"),
@@ -85,16 +88,20 @@ TEST_F(SandboxedRun, NamesLandInTheBoxAndNothingOutsideOpens) {
         SCOPED_TRACE(file);
         const Outcome o = lousa(std::string("run --sandbox box ") + file);
         EXPECT_EQ(o.status, 0) << o.err;
-        // The relative name opened in the box; the others failed with result 5.
-        EXPECT_EQ(o.out, "0 5 5 5 ");
+        // The relative name and the drive opened in the box; the others failed with result 5.
+        EXPECT_EQ(o.out, "0 0 5 5 5 ");
         EXPECT_TRUE(fs::exists(dir / "box/made.txt"));
+        EXPECT_TRUE(fs::exists(dir / "box/.drives/c/drive.txt"));
         EXPECT_FALSE(fs::exists(dir / "made.txt"));
+        EXPECT_FALSE(fs::exists(dir / "drive-c"));
         EXPECT_EQ(readAll(dir / "victim.txt"), "keep");
-        fs::remove(dir / "box/made.txt");
+        fs::remove_all(dir / "box");
+        fs::create_directory(dir / "box");
     }
     // Without the sandbox the same program truncates the file: the test is not vacuous.
-    EXPECT_EQ(lousa("run escape.lst").out, "0 0 0 0 ");
+    EXPECT_EQ(lousa("run escape.lst").out, "0 0 0 0 0 ");
     EXPECT_EQ(readAll(dir / "victim.txt"), "");
+    EXPECT_TRUE(fs::exists(dir / "drive-c/drive.txt"));
 }
 
 TEST_F(SandboxedRun, BadUsageIsRefusedBeforeAnythingRuns) {
