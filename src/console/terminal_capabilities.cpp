@@ -15,9 +15,12 @@ std::optional<bool> terminfoCanAddressCursor(const std::string& term) {
     int status = 0;
     // The description is read without touching any terminal (fd -1) and
     // released at once: nothing of ncurses stays behind.
-    if (::setupterm(term.c_str(), -1, &status) != 0) return std::nullopt;  // ERR: no entry
+    if (::setupterm(term.c_str(), -1, &status) != 0) {
+        if (status == 1) return false;  // a hardcopy terminal
+        return std::nullopt;            // no entry, or no database
+    }
     char* cup = ::tigetstr(const_cast<char*>("cup"));
-    const bool can = cup != nullptr && cup != reinterpret_cast<char*>(-1) && ::tigetflag(const_cast<char*>("hc")) <= 0;
+    const bool can = cup != nullptr && cup != reinterpret_cast<char*>(-1);
     TERMINAL* loaded = ::set_curterm(nullptr);
     if (loaded != nullptr) ::del_curterm(loaded);
     return can;

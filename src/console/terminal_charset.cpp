@@ -81,11 +81,13 @@ private:
     Converter converter_;
 };
 
-// No byte of the text is a C0 or C1 control (a terminal would act on it).
-bool printableBytes(const std::string& text, bool utf8) {
+// No byte of the text is a C0 control (a terminal would act on it). A
+// printable character converted to the code set is never a C1 control of it
+// (0x80-0x9F are letters in a PC code set, and controls in ISO 8859).
+bool printableBytes(const std::string& text) {
     for (const char ch : text) {
         const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x20 || c == 0x7F || (!utf8 && c >= 0x80 && c < 0xA0)) return false;
+        if (c < 0x20 || c == 0x7F) return false;
     }
     return !text.empty();
 }
@@ -141,7 +143,7 @@ TerminalCharset TerminalCharset::forCodeset(std::string_view codesetName) {
         if (charset.utf8_) {
             glyph = utf8;
         } else if (std::optional<std::string> exact = toTerminal.convert(utf8);
-                   exact && printableBytes(*exact, false)) {
+                   exact && printableBytes(*exact)) {
             glyph = *exact;
         } else if (const char box = boxFallback(codePoint); box != 0) {
             glyph.assign(1, box);
@@ -159,7 +161,7 @@ TerminalCharset TerminalCharset::forCodeset(std::string_view codesetName) {
         if (b < 0x80) {
             latin1.assign(1, static_cast<char>(b));
         } else if (std::optional<std::string> exact = fromLatin1.convert(std::string(1, static_cast<char>(b)));
-                   exact && printableBytes(*exact, charset.utf8_)) {
+                   exact && printableBytes(*exact)) {
             latin1 = *exact;
         } else if (const std::optional<char> plain = plainForm.singleCharacter(utf8Of(b))) {
             latin1.assign(1, *plain);

@@ -21,10 +21,18 @@
 #                   stty restored|changed  the terminal's settings now against those before the run
 #                   cursor visible|hidden
 #                   scrollback NAME  the scrollback and screen must equal NAME
+#                   resize COLUMNS ROWS  the terminal changes size
+#                   bytes TEXT     the program has written TEXT (printf %b escapes)
+#                                  to the terminal, as bytes
+#                   nobytes TEXT   ... and has never written TEXT
 #                 the run then must end; the screen must equal `expected`
 #   expected      the screen after the run (capture-pane -p -e)
 #   status        optional: the exit status the shell sees (default 0)
+#   requires      optional: shell commands run first, in the case's work
+#                 directory; when they fail the case is skipped, with their
+#                 last line of output as the reason
 #   before        optional: shell commands run in the terminal before the program
+#   after         optional: shell commands run in the terminal after it (a prompt)
 #   size          optional: "COLUMNS ROWS" of the terminal instead of 40 12
 #   stdin         optional: the program's standard input (else the terminal)
 # Set LOUSA_TERMINAL_ACCEPT=1 to write the captured screens as the expected ones.
@@ -62,6 +70,26 @@ trap cleanup EXIT
 
 screen() { tmx capture-pane -p -e -t lousa; }
 
+# Everything the program writes to the terminal, recorded from the pane.
+raw_output() { cat "$1/raw" 2>/dev/null; }
+
+check_bytes() {
+  local dir=$1 want=$2 text=$3 i
+  local pattern
+  pattern=$(printf '%b' "$text")
+  for ((i = 0; i < 100; i++)); do
+    if raw_output "$dir" | grep -qaF -- "$pattern"; then
+      [ "$want" = yes ] && return 0
+      echo "    written although it must not be: $text"
+      return 1
+    fi
+    [ "$want" = no ] && return 0
+    sleep 0.05
+  done
+  echo "    never written: $text"
+  return 1
+}
+
 wait_for_text() {
   local text=$1 i
   for ((i = 0; i < 100; i++)); do
@@ -72,23 +100,26 @@ wait_for_text() {
   return 1
 }
 
-# Compares the screen (or, with scrollback, the history too) with a file.
+# Compares the screen (or, with scrollback, the history too) with a file,
+# waiting up to 5 s for the terminal to show it.
 compare() {
-  local dir=$1 name=$2 what=$3 actual
-  if [ "$what" = scrollback ]; then
-    actual=$(tmx capture-pane -p -e -S - -t lousa)
-  else
-    actual=$(screen)
-  fi
+  local dir=$1 name=$2 what=$3 actual i
+  capture() {
+    if [ "$what" = scrollback ]; then tmx capture-pane -p -e -S - -t lousa; else screen; fi
+  }
   if [ "$accept" = 1 ]; then
-    printf '%s\n' "$actual" >"$dir/$name"
+    sleep 1
+    printf '%s\n' "$(capture)" >"$dir/$name"
     return 0
   fi
-  if [ "$actual" != "$(cat "$dir/$name")" ]; then
-    echo "    screen differs from $name:"
-    diff <(cat -v "$dir/$name") <(printf '%s\n' "$actual" | cat -v) | sed 's/^/      /'
-    return 1
-  fi
+  for ((i = 0; i < 50; i++)); do
+    actual=$(capture)
+    [ "$actual" = "$(cat "$dir/$name")" ] && return 0
+    sleep 0.1
+  done
+  echo "    screen differs from $name:"
+  diff <(cat -v "$dir/$name") <(printf '%s\n' "$actual" | cat -v) | sed 's/^/      /'
+  return 1
 }
 
 # The pane's terminal settings, read from outside, against those before the run.
@@ -121,6 +152,13 @@ run_one() {
   local dir=$work/$name
   rm -rf "$dir"
   mkdir -p "$dir"
+  if [ -f "$source/requires" ]; then
+    local reason
+    if ! reason=$(cd "$dir" && bash "$source/requires" 2>&1); then
+      echo "skip $name: $(printf '%s\n' "$reason" | tail -n 1)"
+      return 0
+    fi
+  fi
   if ! "$lousa" pack "$source/program.lst" -o "$dir/program" 2>"$dir/pack.err"; then
     echo "FAIL $name: pack failed"
     sed 's/^/    /' "$dir/pack.err"
@@ -138,6 +176,7 @@ trap ':' INT
 cd '$dir'
 $( [ -f "$source/before" ] && cat "$source/before" )
 stty -g >before.stty
+while [ ! -f go ]; do sleep 0.02; done
 sh -c 'echo \$\$ >pid; exec ./program' $( [ -f "$source/stdin" ] && echo "<'$source/stdin'" )
 status=\$?
 while [ \$status -eq 148 ]; do
@@ -148,6 +187,7 @@ while [ \$status -eq 148 ]; do
   fg >/dev/null
   status=\$?
 done
+$( [ -f "$source/after" ] && cat "$source/after" )
 echo \$status >status.tmp
 stty -g >after.stty
 mv status.tmp status
@@ -162,6 +202,8 @@ EOF
     echo "FAIL $name: tmux could not start"
     return 1
   fi
+  tmx pipe-pane -t lousa "cat >'$dir/raw'"
+  : >"$dir/go"
   local ok=1 i
   for ((i = 0; i < 100; i++)); do [ -s "$dir/pid" ] && break; sleep 0.05; done
   if [ -f "$source/script" ]; then
@@ -180,10 +222,13 @@ EOF
           for ((i = 0; i < 100; i++)); do [ -f "$dir/stopped" ] && break; sleep 0.05; done
           [ -f "$dir/stopped" ] || { echo "    the program did not stop"; ok=0; } ;;
         resume) : >"$dir/resume" ;;
-        check) sleep 0.2; compare "$source" "$rest" screen || ok=0 ;;
-        scrollback) sleep 0.2; compare "$source" "$rest" scrollback || ok=0 ;;
+        check) compare "$source" "$rest" screen || ok=0 ;;
+        scrollback) compare "$source" "$rest" scrollback || ok=0 ;;
         stty) check_settings "$dir" "$rest" || ok=0 ;;
         cursor) check_cursor "$rest" || ok=0 ;;
+        resize) tmx resize-window -t lousa -x "${rest% *}" -y "${rest#* }" ;;
+        bytes) check_bytes "$dir" yes "$rest" || ok=0 ;;
+        nobytes) sleep 0.2; check_bytes "$dir" no "$rest" || ok=0 ;;
         *) echo "    unknown script command: $line"; ok=0 ;;
       esac
       [ $ok = 1 ] || break

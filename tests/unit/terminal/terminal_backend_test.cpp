@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 
 #include "console/code_page.hpp"
@@ -326,6 +327,163 @@ TEST(TerminalBackend, ResizedTerminalIsRedrawnWithinItsNewEdges) {
         }
         backend.finish();
     }
+}
+
+TEST(TerminalBackend, ColourSequenceOfEachMode) {
+    struct Case {
+        std::uint8_t attribute;
+        ColourMode mode;
+        const char* sequence;
+    };
+    const Case cases[] = {
+        {7, ColourMode::kTerminalDefaults, "\x1b[0m"},  // the terminal's own colours
+        {7, ColourMode::kExplicit, "\x1b[0;37;40m"},    // grey on black, as chosen
+        {0x70, ColourMode::kTerminalDefaults, "\x1b[0;30;47m"},
+        {0x1E, ColourMode::kExplicit, "\x1b[0;93;44m"},  // yellow on blue
+        {0xCF, ColourMode::kExplicit, "\x1b[0;97;101m"},  // bright background
+        {0x1E, ColourMode::kNone, ""},
+        {7, ColourMode::kNone, ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(colourSequence(c.attribute, c.mode), c.sequence) << int(c.attribute) << " mode " << int(c.mode);
+}
+
+TEST(TerminalBackend, RowBelowOutput) {
+    struct Case {
+        const char* what;
+        std::function<void(ScreenModel&)> draw;
+        int row;
+    };
+    const Case cases[] = {
+        {"nothing drawn: the cursor's row", [](ScreenModel& s) { s.placeCursor(1, 3); }, 3},
+        {"text without a line end", [](ScreenModel& s) { s.write("abc"); }, 2},
+        {"text with a line end", [](ScreenModel& s) { s.write("abc\r\n"); }, 2},
+        {"blank lines written after the text count",
+         [](ScreenModel& s) { s.write("abc\r\n\r\n\r\n"); }, 4},
+        {"cursor moved back inside the drawing",
+         [](ScreenModel& s) {
+             s.gotoXY(1, 5);
+             s.write("box");
+             s.gotoXY(1, 2);
+         },
+         6},
+        {"a coloured blank counts",
+         [](ScreenModel& s) {
+             s.setTextBackground(1);
+             s.gotoXY(3, 4);
+             s.write(" ");
+             s.gotoXY(1, 1);
+         },
+         5},
+        {"the bottom row: below the screen",
+         [](ScreenModel& s) {
+             s.gotoXY(1, 6);
+             s.write("end");
+         },
+         7},
+    };
+    for (const Case& c : cases) {
+        ScreenModel screen(10, 6);
+        c.draw(screen);
+        EXPECT_EQ(rowBelowOutput(screen), c.row) << c.what;
+    }
+}
+
+// At the end the colours are reset and the cursor is on a fresh line below
+// the output, scrolling when the output reaches the bottom row.
+TEST(TerminalBackend, FinishLeavesTheCursorOnAFreshLineBelowTheOutput) {
+    {
+        Rig rig(20, 6);
+        rig.screen.setTextColor(14);
+        rig.screen.gotoXY(3, 2);
+        rig.write("menu");
+        rig.screen.gotoXY(4, 1);
+        rig.present();
+        rig.backend.finish();
+        rig.vt.feed(rig.sink);
+        EXPECT_EQ(rig.vt.column(), 1);
+        EXPECT_EQ(rig.vt.row(), 3);
+        rig.vt.feed("x");
+        EXPECT_EQ(rig.vt.at(1, 3).foreground, VtScreen::kDefault) << "colours not reset";
+    }
+    {
+        Rig rig(20, 6);
+        rig.screen.gotoXY(1, 6);
+        rig.write("last row");
+        rig.backend.finish();
+        rig.vt.feed(rig.sink);
+        EXPECT_EQ(rig.vt.row(), 6);
+        EXPECT_EQ(rig.vt.column(), 1);
+        EXPECT_EQ(rig.vt.rowText(5).substr(0, 8), "last row") << "the screen scrolled up one line";
+    }
+}
+
+TEST(TerminalBackend, ColoursChosenByTheProgramAreDrawnExplicitly) {
+    Rig rig(20, 6);
+    rig.write("plain");
+    EXPECT_EQ(rig.vt.at(1, 1).foreground, VtScreen::kDefault);
+    rig.screen.setTextBackground(0);
+    rig.screen.setTextColor(7);  // grey on black: attribute 7, chosen
+    rig.screen.clearWindow();
+    rig.write("chosen");
+    for (int column = 1; column <= 20; ++column) {
+        EXPECT_EQ(rig.vt.at(column, 1).foreground, 37) << column;
+        EXPECT_EQ(rig.vt.at(column, 1).background, 40) << column;
+        EXPECT_EQ(rig.vt.at(column, 6).background, 40) << column;  // cleared cells too
+    }
+    // Lines scrolled in at the bottom are grey on black as well.
+    rig.screen.gotoXY(1, 6);
+    rig.write("bottom\r\n");
+    EXPECT_EQ(rig.vt.at(10, 6).background, 40);
+
+    // Without colours nothing about colours is ever written.
+    std::string sink;
+    ScreenModel screen(20, 6);
+    TerminalBackend backend(sink, TerminalCharset::utf8(), TerminalSize{20, 6}, /*colours=*/false);
+    backend.attach(screen, CursorPosition{1, 1});
+    screen.setObserver(&backend);
+    screen.setAttribute(0x1E);
+    screen.setTextColor(4);
+    screen.clearWindow();
+    screen.write("text\r\n\r\n\r\n\r\n\r\n\r\n");
+    backend.finish();
+    EXPECT_EQ(sink.find("\x1b[0m"), std::string::npos) << sink;
+    EXPECT_EQ(sink.find("\x1b[0;"), std::string::npos) << sink;
+    EXPECT_NE(sink.find("text"), std::string::npos);
+}
+
+// A terminal that shrinks and grows back shows the whole screen again at
+// once, cells changed while it was small included.
+TEST(TerminalBackend, TerminalGrownBackIsRepaintedWhole) {
+    test::Pty pty;
+    ASSERT_TRUE(pty.ok());
+    pty.resize(20, 6);
+    auto session = std::make_unique<TerminalSession>(pty.slave, pty.slave);
+    TerminalBackend backend(pty.slave, std::move(session), TerminalCharset::utf8());
+    ScreenModel screen(20, 6);
+    backend.attach(screen, CursorPosition{1, 1});
+    screen.setObserver(&backend);
+    for (int row = 1; row <= 5; ++row) screen.write("abcdefghijklmnopqrs" + std::to_string(row) + "\r\n");
+    backend.present();
+    pty.drain(20);
+
+    pty.resize(12, 4);
+    ::raise(SIGWINCH);
+    screen.gotoXY(15, 2);
+    screen.write("WIDE");  // beyond the small terminal's edge
+    screen.gotoXY(1, 6);
+    screen.write("low");   // below it
+    backend.present();
+    pty.drain(20);
+
+    pty.resize(20, 6);
+    ::raise(SIGWINCH);
+    backend.present();
+    VtScreen vt(20, 6);
+    vt.feed(pty.drain());
+    ASSERT_TRUE(vt.errors().empty()) << vt.errors().front();
+    for (int row = 1; row <= 6; ++row) EXPECT_EQ(vt.rowText(row), screen.rowText(row)) << "row " << row;
+    backend.finish();
 }
 
 }  // namespace
