@@ -3,10 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -378,6 +380,55 @@ TEST_F(ToolCli, InfoTellsWhatAProgramUsesBeforeItRuns) {
     o = lousa("info quiet.lst");
     EXPECT_NE(o.out.find("keyboard:      no\nscreen:        no\nfiles:         no\n"), std::string::npos) << o.out;
     EXPECT_NE(o.out.find("(as lousa pack would write it)"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// The man page's text with roff's escapes for hyphens and fonts removed.
+std::string manPageText() {
+    std::string page = readAll(std::string(LOUSA_SOURCE_DIR) + "/docs/man/lousa.1.in");
+    std::string text;
+    for (std::size_t i = 0; i < page.size(); ++i) {
+        if (page[i] == '\\' && i + 1 < page.size() && page[i + 1] == '-') {
+            text += '-';
+            ++i;
+        } else if (page[i] == '\\' && i + 2 < page.size() && page[i + 1] == 'f') {
+            i += 2;
+        } else {
+            text += page[i];
+        }
+    }
+    return text;
+}
+
+TEST_F(ToolCli, ManPageDescribesEveryCommandAndOptionOfTheHelp) {
+    const std::string man = manPageText();
+    const std::string overview = lousa("--help").out;
+    const std::size_t listStart = overview.find("commands:\n");
+    ASSERT_NE(listStart, std::string::npos);
+    std::istringstream lines(overview.substr(listStart + 10));
+    std::string line;
+    int commands = 0;
+    while (std::getline(lines, line) && line.starts_with("  ")) {
+        const std::string command = line.substr(2, line.find(' ', 2) - 2);
+        ++commands;
+        const std::size_t section = man.find(".SS \"lousa " + command);
+        ASSERT_NE(section, std::string::npos) << command << " has no section in lousa(1)";
+        const std::string text = man.substr(section, man.find("\n.SS \"lousa ", man.find('\n', section)) - section);
+        // Every option the command's help names is in its section of the page.
+        const std::string help = lousa(command + " --help").out;
+        for (std::size_t at = help.find(" -"); at != std::string::npos; at = help.find(" -", at + 1)) {
+            const std::size_t end = help.find_first_of(" \n]=", at + 1);
+            const std::string option = help.substr(at + 1, end - at - 1);
+            if (option.size() < 2 || !std::isalpha(static_cast<unsigned char>(option.back()))) continue;
+            EXPECT_NE(text.find(option), std::string::npos) << command << ": " << option << " not in lousa(1)";
+        }
+    }
+    EXPECT_GE(commands, 7);
+    for (const char* section : {".SH EXIT STATUS", ".SH ENVIRONMENT", ".SH LISTING FORMAT", "LOUSA_DRIVE_A"})
+        EXPECT_NE(man.find(section), std::string::npos) << section;
 }
 
 }  // namespace
