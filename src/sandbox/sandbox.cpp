@@ -1,6 +1,9 @@
 #include "sandbox/sandbox.hpp"
 
+#include <linux/capability.h>
 #include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -53,6 +56,15 @@ void lower(const LimitValue& value) {
         throw SandboxError(std::string("cannot set the ") + value.name + " limit: " + std::strerror(errno));
 }
 
+// A caller running as root keeps root's user id but none of its
+// capabilities; for any other caller this changes nothing.
+void dropCapabilities() {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct none[_LINUX_CAPABILITY_U32S_3] = {};
+    if (::syscall(SYS_capset, &header, none) != 0)
+        throw SandboxError(std::string("cannot drop capabilities: ") + std::strerror(errno));
+}
+
 Strength weaker(Strength a, Strength b) { return {std::min(a.landlockAbi, b.landlockAbi), a.seccomp && b.seccomp}; }
 
 }  // namespace
@@ -79,6 +91,7 @@ Strength apply(const Settings& settings, Strength offered) {
         throw SandboxError(std::string("cannot set no-new-privileges: ") + std::strerror(errno));
     if (offered.landlockAbi > 0) landlock::restrictSelf(grants, offered.landlockAbi);
     grants.clear();
+    dropCapabilities();
     std::vector<sock_filter> program;
     if (offered.seccomp) program = filter::compile();
 

@@ -17,6 +17,7 @@
 //     reachable by name (already open descriptors stay usable). TCP bind and
 //     connect, abstract Unix sockets and signals to processes outside the
 //     domain are handled too where the kernel knows them;
+//   - no capabilities (a caller running as root keeps its user id only);
 //   - resource limits: processor seconds (soft; the hard limit one second
 //     above, so SIGXCPU comes before SIGKILL), address space, file size,
 //     open files, and core dumps of size 0;

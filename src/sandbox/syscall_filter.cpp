@@ -34,7 +34,12 @@ constexpr int kFatal[] = {
     SCMP_SYS(userfaultfd),   SCMP_SYS(keyctl),          SCMP_SYS(add_key),        SCMP_SYS(request_key),
     SCMP_SYS(io_uring_setup), SCMP_SYS(io_uring_enter), SCMP_SYS(io_uring_register), SCMP_SYS(open_by_handle_at),
     SCMP_SYS(kexec_load),    SCMP_SYS(kexec_file_load), SCMP_SYS(init_module),    SCMP_SYS(finit_module),
-    SCMP_SYS(delete_module),
+    SCMP_SYS(delete_module), SCMP_SYS(pidfd_getfd),     SCMP_SYS(process_madvise),
+    // What only a privileged process could do, for a caller that runs as root.
+    SCMP_SYS(reboot),        SCMP_SYS(swapon),          SCMP_SYS(swapoff),        SCMP_SYS(settimeofday),
+    SCMP_SYS(clock_settime), SCMP_SYS(clock_adjtime),   SCMP_SYS(adjtimex),       SCMP_SYS(sethostname),
+    SCMP_SYS(setdomainname), SCMP_SYS(iopl),            SCMP_SYS(ioperm),         SCMP_SYS(acct),
+    SCMP_SYS(quotactl),      SCMP_SYS(syslog),          SCMP_SYS(vhangup),
 };
 
 struct ContextRelease {

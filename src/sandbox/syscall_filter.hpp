@@ -5,8 +5,10 @@
 // when refused (a socket for a name-service lookup or syslog, raising a
 // resource limit) fail with EPERM. Calls that this runner and its libraries
 // never make (starting a process or a program, tracing, reaching into
-// another process's memory, the kernel's rarer attack surface: io_uring,
-// bpf, userfaultfd, keys, mounts and namespaces, modules) end the process at
+// another process's memory or descriptors, the kernel's rarer attack
+// surface: io_uring, bpf, userfaultfd, keys, mounts and namespaces, modules;
+// and what only a privileged caller could do: reboot, swap, the clock, the
+// host name, port access, accounting, the kernel log) end the process at
 // once with SIGSYS: only code that has taken over the process gets there,
 // and it gets no second try, while the parent sees plainly what happened.
 // clone3 answers ENOSYS, so that thread creation falls back to clone, whose

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <gtest/gtest.h>
+#include <linux/capability.h>
 #include <signal.h>
 #include <sys/ptrace.h>
 #include <sys/resource.h>
@@ -223,6 +224,14 @@ TEST_F(SandboxTest, NoSocketsProcessesOrTracing) {
          [] {
              rlimit current{};
              return result(::getrlimit(RLIMIT_CORE, &current));
+         },
+         succeeded()},
+        {"a privileged call", [] { return result(::sethostname("x", 1)); }, killedBy(SIGSYS)},
+        {"capabilities kept", [] {
+             __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+             __user_cap_data_struct held[_LINUX_CAPABILITY_U32S_3] = {};
+             if (::syscall(SYS_capget, &header, held) != 0) return errno;
+             return held[0].effective | held[1].effective | held[0].permitted | held[1].permitted ? EPERM : 0;
          },
          succeeded()},
         {"a thread",
