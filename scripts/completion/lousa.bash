@@ -16,6 +16,7 @@ _lousa() {
 
     case $prev in
         -o|--stub) _filedir; return ;;
+        --sandbox) _filedir -d; return ;;
         --name|--limit) return ;;
     esac
     if [[ $cur == -* ]]; then
