@@ -290,19 +290,31 @@ TEST(TerminalBackend, SmallerTerminalIsNeverDrawnOutsideItsEdges) {
     EXPECT_TRUE(vt.scrollback().empty());
 }
 
+// A 20x6 screen drawn on a pseudo-terminal of that size.
+struct PtyRig {
+    PtyRig() : backend(pty.slave, makeSession(pty), TerminalCharset::utf8()), screen(20, 6) {
+        backend.attach(screen, CursorPosition{1, 1});
+        screen.setObserver(&backend);
+    }
+    static std::unique_ptr<TerminalSession> makeSession(test::Pty& pty) {
+        pty.resize(20, 6);
+        return std::make_unique<TerminalSession>(pty.slave, pty.slave);
+    }
+    test::Pty pty;
+    TerminalBackend backend;
+    ScreenModel screen;
+};
+
 // A real terminal (a pseudo-terminal) that changes size during the run: after
 // SIGWINCH everything drawn is drawn again, within the new edges only, and
 // full-screen scrolling no longer relies on the terminal's own scrolling.
 TEST(TerminalBackend, ResizedTerminalIsRedrawnWithinItsNewEdges) {
     for (const auto& size : {std::pair{12, 4}, std::pair{30, 9}}) {
-        test::Pty pty;
-        ASSERT_TRUE(pty.ok());
-        pty.resize(20, 6);
-        auto session = std::make_unique<TerminalSession>(pty.slave, pty.slave);
-        TerminalBackend backend(pty.slave, std::move(session), TerminalCharset::utf8());
-        ScreenModel screen(20, 6);
-        backend.attach(screen, CursorPosition{1, 1});
-        screen.setObserver(&backend);
+        PtyRig rig;
+        ASSERT_TRUE(rig.pty.ok());
+        test::Pty& pty = rig.pty;
+        ScreenModel& screen = rig.screen;
+        TerminalBackend& backend = rig.backend;
         screen.setAttribute(0x1F);
         screen.clearWindow();
         screen.write("first line of text\r\nsecond");
@@ -455,14 +467,11 @@ TEST(TerminalBackend, ColoursChosenByTheProgramAreDrawnExplicitly) {
 // A terminal that shrinks and grows back shows the whole screen again at
 // once, cells changed while it was small included.
 TEST(TerminalBackend, TerminalGrownBackIsRepaintedWhole) {
-    test::Pty pty;
-    ASSERT_TRUE(pty.ok());
-    pty.resize(20, 6);
-    auto session = std::make_unique<TerminalSession>(pty.slave, pty.slave);
-    TerminalBackend backend(pty.slave, std::move(session), TerminalCharset::utf8());
-    ScreenModel screen(20, 6);
-    backend.attach(screen, CursorPosition{1, 1});
-    screen.setObserver(&backend);
+    PtyRig rig;
+    ASSERT_TRUE(rig.pty.ok());
+    test::Pty& pty = rig.pty;
+    ScreenModel& screen = rig.screen;
+    TerminalBackend& backend = rig.backend;
     for (int row = 1; row <= 5; ++row) screen.write("abcdefghijklmnopqrs" + std::to_string(row) + "\r\n");
     backend.present();
     pty.drain(20);
