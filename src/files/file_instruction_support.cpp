@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <sys/stat.h>
 
+#include "files/file_devices.hpp"
 #include "vm/latin1.hpp"
 
 namespace lousa {
@@ -45,7 +46,7 @@ void openAndRegister(Interpretador& machine, const std::string& name, std::strin
     }
     const std::string& path = resolved.path;
     struct stat st {};
-    if (letter == 'r' && stat(path.c_str(), &st) != 0) {
+    if (resolved.device == Dispositivo::None && letter == 'r' && stat(path.c_str(), &st) != 0) {
         machine.ioErrorNumber = errno;
         return;
     }
@@ -54,14 +55,25 @@ void openAndRegister(Interpretador& machine, const std::string& name, std::strin
         return;
     }
     int error = 0;
-    std::unique_ptr<FluxoArquivo> stream = FluxoArquivo::open(path, mode, error);
+    std::unique_ptr<FluxoArquivo> stream;
+    switch (resolved.device) {
+        case Dispositivo::None:
+            stream = FluxoArquivo::open(path, mode, error);
+            break;
+        case Dispositivo::Console:
+            stream = FluxoArquivo::openDevice(consoleDevice(machine.console), mode, error);
+            break;
+        case Dispositivo::Discard:
+            stream = FluxoArquivo::openDevice(discardDevice(), mode, error);
+            break;
+    }
     machine.ioErrorNumber = error;
     if (stream) machine.openFiles.add(path, std::move(stream), letter, typed);
 }
 
 FluxoArquivo* writeCharacterToFile(Interpretador& machine, const std::string& path, FluxoArquivo* stream,
                                    unsigned char c) {
-    if (c != '\n') {
+    if (c != '\n' || stream->isDevice()) {
         stream->putChar(c);
         return stream;
     }

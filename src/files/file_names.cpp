@@ -3,12 +3,15 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <optional>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
 #include <linux/magic.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <unistd.h>
 #include <vector>
 
 namespace lousa {
@@ -77,6 +80,38 @@ bool within(const std::string& path, const std::string& box) {
     return (path + "/").compare(0, box.size(), box) == 0;
 }
 
+// The device a DOS device name stands for: the last component, without its
+// extension, trailing spaces or a colon, in any letter case.
+std::optional<ResolvedName> deviceNamed(std::string_view name) {
+    const auto cut = name.find_last_of("/\\");
+    std::string_view stem = cut == std::string_view::npos ? name : name.substr(cut + 1);
+    stem = stem.substr(0, stem.find('.'));
+    while (!stem.empty() && (stem.back() == ' ' || stem.back() == ':')) stem.remove_suffix(1);
+    std::string upper(stem);
+    for (char& c : upper) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    std::string key(1, '\0');
+    key.append(name);
+    if (upper == "CON") return ResolvedName{key, 0, Dispositivo::Console};
+    if (upper == "NUL") return ResolvedName{key, 0, Dispositivo::Discard};
+    const bool port = upper == "PRN" || upper == "AUX" ||
+                      (upper.size() == 4 && (upper.starts_with("COM") || upper.starts_with("LPT")) &&
+                       upper[3] >= '1' && upper[3] <= '9');
+    if (port) return ResolvedName{key, ENOENT, Dispositivo::None};
+    return std::nullopt;
+}
+
+// A terminal: a character device that says so when opened (without
+// becoming the process's controlling terminal or waiting for a line).
+bool isTerminal(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool terminal = isatty(fd) == 1;
+    ::close(fd);
+    return terminal;
+}
+
 bool onProcFileSystem(const std::string& path) {
     struct statfs fs {};
     return statfs(path.empty() ? "." : path.c_str(), &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC;
@@ -123,6 +158,7 @@ std::string FileNames::driveDirectory(char letter) const {
 
 ResolvedName FileNames::resolve(std::string_view name, bool createDrives) const {
     if (const auto nul = name.find('\0'); nul != std::string_view::npos) name = name.substr(0, nul);
+    if (std::optional<ResolvedName> device = deviceNamed(name)) return *device;
 
     // Where the name starts: a drive, the root, the box, the runner or the
     // current directory.
@@ -188,6 +224,7 @@ ResolvedName FileNames::resolve(std::string_view name, bool createDrives) const 
         if (real.empty() || !within(real, box_)) return {path, EACCES};
     }
     if (onProcFileSystem(missing ? existing : path)) return {path, EACCES};
+    if (!missing && isTerminal(path)) return {path, 0, Dispositivo::Console};
     return {path, 0};
 }
 

@@ -10,6 +10,14 @@
 // - a drive ("C:\x", "c:/x", "D:x") is a directory of its own:
 //   $LOUSA_DRIVE_C (for C) when set, else ${XDG_DATA_HOME:-~/.local/share}/
 //   lousa/drives/c, created when a program first opens a name on it;
+// - DOS device names, in any case, with or without an extension or a
+//   directory: CON is the console, NUL discards and reads as empty; PRN, AUX,
+//   COM1-COM9 and LPT1-LPT9 are ports this machine does not have: the open
+//   is refused with I/O result 2, as Windows refuses a missing port, and no
+//   file of that name is created;
+// - a path that is a terminal (/dev/tty, /dev/pts/N, /dev/stdout on a
+//   terminal) is the console too, so a program never writes to a terminal
+//   behind the console's back;
 // - the exact name is used when it exists; otherwise each component is looked
 //   up without regard to ASCII letter case, and of several matches the first
 //   in byte order is taken; a component found nowhere keeps its spelling (so
@@ -37,12 +45,21 @@
 
 namespace lousa {
 
+// A device a name can stand for instead of a file.
+enum class Dispositivo : unsigned char {
+    None,     // a file
+    Console,  // CON, or a path that is a terminal: the run's console
+    Discard,  // NUL: writes vanish, reads find the end at once
+};
+
 struct ResolvedName {
-    // The path to open, also the key of the open-file table.
+    // The path to open, also the key of the open-file table (for a device
+    // name, a key no path can equal: it starts with a NUL byte).
     std::string path;
     // When not 0, the open is refused with this I/O error number (an errno
     // value or kPathNotFound) and nothing is touched.
     int refusal = 0;
+    Dispositivo device = Dispositivo::None;
 };
 
 class FileNames {

@@ -113,12 +113,33 @@ std::unique_ptr<FluxoArquivo> FluxoArquivo::open(const std::string& path, std::s
     return stream;
 }
 
+std::unique_ptr<FluxoArquivo> FluxoArquivo::openDevice(std::unique_ptr<FileDevice> device, std::string_view mode,
+                                                       int& error) {
+    Modo m;
+    if (!parseMode(mode, m) || device == nullptr) {
+        error = EINVAL;
+        return nullptr;
+    }
+    std::unique_ptr<FluxoArquivo> stream(new FluxoArquivo(-1, m));
+    stream->device_ = std::move(device);
+    stream->sequential_ = true;
+    error = 0;
+    return stream;
+}
+
 FluxoArquivo::FluxoArquivo(int fd, const Modo& modo)
     : fd_(fd), readable_(modo.read), writable_(modo.write), append_(modo.append), text_(modo.text) {}
 
 FluxoArquivo::~FluxoArquivo() { close(); }
 
 bool FluxoArquivo::close() {
+    if (device_) {
+        const bool ok = flush();
+        device_.reset();
+        state_.store(State::Reading, std::memory_order_relaxed);
+        index_ = length_ = 0;
+        return ok;
+    }
     const int fd = fd_.load(std::memory_order_relaxed);
     if (fd < 0) {
         if (registrySlot_ >= 0) registry[registrySlot_].store(nullptr, std::memory_order_release);
@@ -168,7 +189,8 @@ bool FluxoArquivo::flushPending() {
     bool ok = true;
     while (done < count) {
         const ssize_t n =
-            sequential_ ? ::write(fd, buffer_ + done, count - done)
+            device_     ? (device_->write({buffer_ + done, count - done}) ? static_cast<ssize_t>(count - done) : 0)
+            : sequential_ ? ::write(fd, buffer_ + done, count - done)
                         : ::pwrite(fd, buffer_ + done, count - done, static_cast<off_t>(start) + static_cast<off_t>(done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
@@ -209,8 +231,9 @@ bool FluxoArquivo::refill() {
     const int fd = fd_.load(std::memory_order_relaxed);
     ssize_t n;
     do {
-        n = sequential_ ? ::read(fd, buffer_ + keep, kBufferSize - keep)
-                        : ::pread(fd, buffer_ + keep, kBufferSize - keep, static_cast<off_t>(at));
+        n = device_       ? static_cast<ssize_t>(device_->read(buffer_ + keep, kBufferSize - keep))
+            : sequential_ ? ::read(fd, buffer_ + keep, kBufferSize - keep)
+                          : ::pread(fd, buffer_ + keep, kBufferSize - keep, static_cast<off_t>(at));
     } while (n < 0 && errno == EINTR);
     if (n < 0) {
         fail(errno);
@@ -294,6 +317,8 @@ bool FluxoArquivo::putChar(unsigned char c) {
     }
     buffer_[count] = static_cast<char>(c);
     pending_.store(count + 1, std::memory_order_release);
+    // What goes to the console shows in order with the program's other output.
+    if (device_) return flushPending();
     return true;
 }
 
@@ -346,6 +371,7 @@ std::int64_t FluxoArquivo::size() {
         return -1;
     }
     flush();
+    if (device_) return 0;  // a device holds nothing
     struct stat st {};
     if (fstat(fd_.load(std::memory_order_relaxed), &st) != 0) {
         fail(errno);

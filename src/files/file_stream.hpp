@@ -24,6 +24,17 @@
 
 namespace lousa {
 
+// What a device stream (the console, the discarding device) reads from and
+// writes to in place of a file descriptor.
+class FileDevice {
+public:
+    virtual ~FileDevice() = default;
+    // Up to `size` bytes into `into`; 0 at the end of the device's input.
+    virtual std::size_t read(char* into, std::size_t size) = 0;
+    // False when the bytes could not be written.
+    virtual bool write(std::string_view bytes) = 0;
+};
+
 class FluxoArquivo {
 public:
     static constexpr int kEnd = -1;  // what getChar gives at the end of the file or on failure
@@ -43,6 +54,10 @@ public:
 
     // Opens path; nullptr with `error` set to the errno value when it fails.
     static std::unique_ptr<FluxoArquivo> open(const std::string& path, std::string_view mode, int& error);
+    // A stream over a device, with the mode's text translation: read and
+    // written in order, every write passed on at once.
+    static std::unique_ptr<FluxoArquivo> openDevice(std::unique_ptr<FileDevice> device, std::string_view mode,
+                                                    int& error);
 
     ~FluxoArquivo();
     FluxoArquivo(const FluxoArquivo&) = delete;
@@ -82,7 +97,8 @@ public:
     bool flush();
     // Flushes and closes; false (with the error kept) when either fails.
     bool close();
-    [[nodiscard]] bool isOpen() const { return fd_.load(std::memory_order_relaxed) >= 0; }
+    [[nodiscard]] bool isOpen() const { return fd_.load(std::memory_order_relaxed) >= 0 || device_ != nullptr; }
+    [[nodiscard]] bool isDevice() const { return device_ != nullptr; }
     [[nodiscard]] bool isText() const { return text_; }
     [[nodiscard]] bool canRead() const { return readable_; }
     [[nodiscard]] bool canWrite() const { return writable_; }
@@ -131,6 +147,7 @@ private:
     std::int64_t lastStart_ = -1;     // where the last character read began
     std::int64_t afterLineFeed_ = -1;  // the position right after the last line feed read
     int registrySlot_ = -1;
+    std::unique_ptr<FileDevice> device_;  // set for a device stream, which has no descriptor
     char buffer_[kBufferSize];
 };
 

@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <fcntl.h>
+#include <stdlib.h>
 #include <unistd.h>
 #include <vector>
 
@@ -18,8 +20,9 @@ using test::writeBytes;
 
 struct Case {
     std::string name;
-    std::string path;  // expected path below the scratch directory ("" when refused)
+    std::string path;  // expected path below the scratch directory ("" when refused or a device name)
     int refusal = 0;
+    Dispositivo device = Dispositivo::None;
 };
 
 // A scratch tree: runner/ with files in several letter cases, a drive C,
@@ -49,7 +52,8 @@ protected:
         for (const Case& c : cases) {
             const ResolvedName r = names.forOpening(c.name);
             EXPECT_EQ(r.refusal, c.refusal) << "name \"" << c.name << "\"";
-            if (c.refusal == 0) {
+            EXPECT_EQ(r.device, c.device) << "name \"" << c.name << "\"";
+            if (c.refusal == 0 && !c.path.empty()) {
                 EXPECT_EQ(fs::path(r.path).lexically_normal(), fs::path(tmp.file(c.path))) << "name \"" << c.name << "\"";
             }
         }
@@ -86,6 +90,47 @@ TEST_F(FileNamesTest, WindowsSpellingsResolveBesideTheRunnerOnDrivesAndInAnyLett
     const ResolvedName relative = names.forOpening("pasta-inexistente\\x.txt");
     EXPECT_EQ(relative.path, "pasta-inexistente/x.txt");
     EXPECT_EQ(relative.refusal, kPathNotFound);
+}
+
+TEST_F(FileNamesTest, DeviceNamesInAnySpellingAndTerminalPathsAreDevices) {
+    FileNames names = makeNames();
+    constexpr auto console = Dispositivo::Console;
+    constexpr auto discard = Dispositivo::Discard;
+    const std::vector<Case> devices = {
+        {"CON", "", 0, console},
+        {"con.txt", "", 0, console},
+        {"C:\\temp\\Con.TXT", "", 0, console},
+        {"con ", "", 0, console},
+        {"NUL", "", 0, discard},
+        {".\\pasta\\nul.dat", "", 0, discard},
+        {"nul:", "", 0, discard},
+        {"PRN", "", ENOENT},
+        {"aux.txt", "", ENOENT},
+        {"com1", "", ENOENT},
+        {"LPT9.prn", "", ENOENT},
+    };
+    const std::vector<Case> files = {
+        {"COM0", "runner/COM0"},  // not a device name
+        {"console.txt", "runner/console.txt"},
+        {"xcon", "runner/xcon"},
+        {"con.txt\\x", "runner/con.txt/x", kPathNotFound},  // a directory named like a device is a directory
+    };
+    check(names, devices);
+    check(names, files);
+    ASSERT_TRUE(names.confineTo(tmp.file("box")));
+    check(names, devices);  // inside a box too
+}
+
+TEST_F(FileNamesTest, ATerminalPathIsTheConsole) {
+    FileNames names = makeNames();
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string terminal = ptsname(master);
+    EXPECT_EQ(names.forOpening(terminal).device, Dispositivo::Console);
+    EXPECT_EQ(names.forOpening("/dev/null").device, Dispositivo::None) << "a character device, not a terminal";
+    close(master);
 }
 
 TEST_F(FileNamesTest, NothingOnTheProcFileSystemOpens) {
