@@ -188,7 +188,7 @@ void LineEditor::drawCell(std::size_t index, std::uint8_t character) {
     if (place.row < window.top || place.row > window.bottom) return;  // scrolled away
     screen.placeCursor(place.column, place.row);
     const char shown = static_cast<char>(character);
-    console_.write(std::string_view(&shown, 1));
+    screen.write(std::string_view(&shown, 1));  // shown at once by the redraw's cursor move
     // The window's last cell scrolls the window: the whole line moves up.
     if (place.column == window.right && place.row == window.bottom) --start_.row;
 }
