@@ -46,23 +46,77 @@ Words canonicalView(Words list, RangeList& scratch) {
 
 // --- table
 
-Word ListaConjuntos::add(RangeList list) {
-    entries_.push_back(std::move(list));
+Word ListaConjuntos::add(const RangeList& list) {
+    // An id is a positive word: a table that large is past any ceiling anyway.
+    if (entries_.size() >= static_cast<std::size_t>(INT32_MAX)) throw MemoryCeilingReached{};
+    reserveCharged(entries_, 1, account_);
+    entries_.push_back(Entry{words_.size(), 0, 0});
+    store(entries_.back(), list);
     return static_cast<Word>(entries_.size());
 }
 
 void ListaConjuntos::replace(Word id, Words list) {
     if (!holds(id)) return;
-    normalizeInto(list, entries_[static_cast<std::size_t>(id) - 1]);
+    normalizeInto(list, canonical_);
+    store(entries_[static_cast<std::size_t>(id) - 1], canonical_);
 }
 
-const ListaConjuntos::RangeList* ListaConjuntos::find(Word id) const {
-    return holds(id) ? &entries_[static_cast<std::size_t>(id) - 1] : nullptr;
+// Writes the list into the entry's slice, moving the entry to the end of the
+// buffer (with room to grow by half) when the slice is too small.
+void ListaConjuntos::store(Entry& entry, Words list) {
+    if (list.size() > entry.room) {
+        const std::size_t room = list.size() + list.size() / 2;
+        if (room > UINT32_MAX) throw MemoryCeilingReached{};
+        // Packing first may leave enough behind the last entry to save a larger buffer.
+        if (abandoned_ + entry.room > words_.size() / 2 && abandoned_ + entry.room >= 4096) {
+            abandoned_ += entry.room;
+            entry.room = 0;
+            entry.length = 0;
+            pack();
+        } else {
+            abandoned_ += entry.room;
+        }
+        reserveCharged(words_, room, account_);
+        entry.first = words_.size();
+        entry.room = static_cast<UWord>(room);
+        words_.resize(words_.size() + room);
+    }
+    std::copy(list.begin(), list.end(), words_.begin() + static_cast<std::ptrdiff_t>(entry.first));
+    entry.length = static_cast<UWord>(list.size());
+}
+
+// Moves every entry's words together, in id order, dropping what moves left behind.
+void ListaConjuntos::pack() {
+    RangeList packed;
+    const std::size_t live = words_.size() - abandoned_;
+    chargeTo(account_, live * sizeof(Word));
+    packed.reserve(live);
+    for (Entry& entry : entries_) {
+        const auto from = words_.begin() + static_cast<std::ptrdiff_t>(entry.first);
+        entry.first = packed.size();
+        packed.insert(packed.end(), from, from + entry.room);
+    }
+    releaseFrom(account_, words_.capacity() * sizeof(Word));
+    words_ = std::move(packed);
+    abandoned_ = 0;
+}
+
+std::optional<ListaConjuntos::Words> ListaConjuntos::find(Word id) const {
+    if (!holds(id)) return std::nullopt;
+    const Entry& entry = entries_[static_cast<std::size_t>(id) - 1];
+    return Words(words_).subspan(entry.first, entry.length);
 }
 
 ListaConjuntos::RangeList ListaConjuntos::get(Word id) const {
-    const RangeList* entry = find(id);
-    return entry ? *entry : RangeList{};
+    const std::optional<Words> entry = find(id);
+    return entry ? RangeList(entry->begin(), entry->end()) : RangeList{};
+}
+
+void ListaConjuntos::reset() {
+    releaseFrom(account_, entries_.capacity() * sizeof(Entry) + words_.capacity() * sizeof(Word));
+    entries_ = {};
+    words_ = {};
+    abandoned_ = 0;
 }
 
 // --- algebra on spans

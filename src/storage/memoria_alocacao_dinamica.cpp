@@ -9,6 +9,7 @@ Word MemoriaAlocacaoDinamica::allocate(Word n) {
     const std::int64_t first = nextIndex_;
     const std::int64_t last = first + size - 1;
     if (first > INT32_MAX || last > INT32_MAX) return 0;
+    reserveCharged(extents_, 1, account_);
     extents_.push_back(BlocoMemoria{static_cast<Word>(first), static_cast<Word>(last)});
     recent_ = extents_.size() - 1;
     nextIndex_ = last + 1;
@@ -73,16 +74,18 @@ void MemoriaAlocacaoDinamica::writeFresh(Word index, Word value) {
 
 MemoriaAlocacaoDinamica::Page& MemoriaAlocacaoDinamica::makePage(UWord index) {
     auto& table = directory_[index >> (kPageBits + kTableBits)];
+    const UWord slot = (index >> kPageBits) & ((UWord{1} << kTableBits) - 1);
+    if (table && table->pages[slot]) return *table->pages[slot];
+    // Charged before anything is built, so that the ceiling leaves no empty table behind.
+    chargeTo(account_, sizeof(Page) + (table ? 0 : sizeof(PageTable)));
     if (!table) {
         table = std::make_unique<PageTable>();
         ++tables_;
     }
-    auto& page = table->pages[(index >> kPageBits) & ((UWord{1} << kTableBits) - 1)];
-    if (!page) {
-        page = std::make_unique<Page>();
-        ++table->used;
-        ++pages_;
-    }
+    auto& page = table->pages[slot];
+    page = std::make_unique<Page>();
+    ++table->used;
+    ++pages_;
     return *page;
 }
 
@@ -114,12 +117,14 @@ void MemoriaAlocacaoDinamica::wipe(Word first, Word last) {
             }
             if (page->nonZero == 0) {
                 page.reset();
+                releaseFrom(account_, sizeof(Page));
                 --table->used;
                 --pages_;
             }
         }
         if (table->used == 0) {
             table.reset();
+            releaseFrom(account_, sizeof(PageTable));
             --tables_;
         }
     }
@@ -130,10 +135,15 @@ void MemoriaAlocacaoDinamica::compact() {
     deadExtents_ = 0;
     recent_ = extents_.empty() ? 0 : extents_.size() - 1;
     released_ = 0;
-    if (extents_.capacity() > 2 * extents_.size() + 1024) extents_.shrink_to_fit();
+    if (extents_.capacity() > 2 * extents_.size() + 1024) {
+        const std::size_t before = extents_.capacity();
+        extents_.shrink_to_fit();
+        releaseFrom(account_, (before - extents_.capacity()) * sizeof(BlocoMemoria));
+    }
 }
 
 void MemoriaAlocacaoDinamica::clear() {
+    releaseFrom(account_, footprint());
     for (auto& table : directory_) table.reset();
     pages_ = 0;
     tables_ = 0;

@@ -10,12 +10,14 @@
 // that was never written, and every word of a released block, reads 0. Beside
 // the pages the heap keeps one small extent record per block, in allocation
 // order (which is also index order), to tell live words from dead ones.
+// Pages, tables and records are charged to the run's memory account.
 
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
+#include "storage/memory_account.hpp"
 #include "vm/word.hpp"
 
 namespace lousa {
@@ -34,14 +36,15 @@ public:
     static constexpr int kTableBits = 10;  // pages per second-level table
     static constexpr std::size_t kDirectorySize = std::size_t{1} << (31 - kPageBits - kTableBits);
 
-    MemoriaAlocacaoDinamica() = default;
+    explicit MemoriaAlocacaoDinamica(MemoryAccount* account = nullptr) : account_(account) {}
     ~MemoriaAlocacaoDinamica() { clear(); }
     MemoriaAlocacaoDinamica(const MemoriaAlocacaoDinamica&) = delete;
     MemoriaAlocacaoDinamica& operator=(const MemoriaAlocacaoDinamica&) = delete;
 
     // A new block of n words (n <= 0 gives a block of no words) and its
     // pointer, or 0 when the block would reach past index 2^31 - 1: the
-    // index space is spent and the caller reports it.
+    // index space is spent and the caller reports it. Throws
+    // MemoryCeilingReached when its record does not fit the account.
     Word allocate(Word n);
     // Frees the live block whose first index is -pointer (the earliest one,
     // when empty blocks share that index); anything else is ignored.
@@ -54,6 +57,7 @@ public:
         return page ? page->words[static_cast<UWord>(index) & (kPageWords - 1)] : 0;
     }
     // Stores value at a live word; a write to a word of no live block is lost.
+    // A first non-zero write into a page may throw MemoryCeilingReached.
     void write(Word address, Word value) {
         const std::int64_t index = -std::int64_t{address};
         if (index < 2 || index > INT32_MAX) return;
@@ -102,6 +106,7 @@ private:
     void wipe(Word first, Word last);
     void compact();
 
+    MemoryAccount* account_ = nullptr;
     std::array<std::unique_ptr<PageTable>, kDirectorySize> directory_{};
     std::size_t pages_ = 0;
     std::size_t tables_ = 0;

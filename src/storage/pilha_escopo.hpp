@@ -1,33 +1,65 @@
 #pragma once
 // The stack of open routine activations: a name and the frame base at entry.
+//
+// The names live one after the other in a single buffer, each record keeping
+// where its name ends: a push copies the name's characters and nothing is
+// allocated per record, so a stack millions of records deep (a program that
+// enters scopes and never returns) costs a few bytes a record, is charged to
+// the run's memory account, and is freed at once.
 
 #include <string>
-#include <utility>
+#include <string_view>
 #include <vector>
 
+#include "storage/memory_account.hpp"
 #include "vm/word.hpp"
 
 namespace lousa {
 
 class PilhaEscopo {
 public:
+    // A record as read back: the name stays valid until the next push or pop.
     struct EscopoVO {
-        std::string name;
+        std::string_view name;
         Word frameBase = 0;
     };
 
-    void push(std::string name, Word frameBase) { records_.push_back(EscopoVO{std::move(name), frameBase}); }
+    explicit PilhaEscopo(MemoryAccount* account = nullptr) : account_(account) {}
+    ~PilhaEscopo() { releaseFrom(account_, records_.capacity() * sizeof(Record) + names_.capacity()); }
+    PilhaEscopo(const PilhaEscopo&) = delete;
+    PilhaEscopo& operator=(const PilhaEscopo&) = delete;
+
+    // Throws MemoryCeilingReached when the record does not fit the account.
+    void push(std::string_view name, Word frameBase) {
+        reserveCharged(records_, 1, account_);
+        reserveCharged(names_, name.size(), account_);
+        names_.append(name);
+        records_.push_back(Record{names_.size(), frameBase});
+    }
     // A pop with nothing left is ignored: only broken code returns more often than it entered.
     void pop() {
-        if (!records_.empty()) records_.pop_back();
+        if (records_.empty()) return;
+        records_.pop_back();
+        names_.resize(nameStart(records_.size()));
     }
 
     [[nodiscard]] std::size_t size() const { return records_.size(); }
-    [[nodiscard]] const EscopoVO& top() const { return records_.back(); }
-    [[nodiscard]] const EscopoVO& at(std::size_t i) const { return records_.at(i); }
+    [[nodiscard]] EscopoVO top() const { return at(records_.size() - 1); }
+    [[nodiscard]] EscopoVO at(std::size_t i) const {
+        const std::size_t start = nameStart(i);
+        return EscopoVO{std::string_view(names_).substr(start, records_.at(i).nameEnd - start), records_[i].frameBase};
+    }
 
 private:
-    std::vector<EscopoVO> records_;
+    struct Record {
+        std::size_t nameEnd;  // the name runs from the previous record's end to here
+        Word frameBase;
+    };
+    [[nodiscard]] std::size_t nameStart(std::size_t i) const { return i == 0 ? 0 : records_[i - 1].nameEnd; }
+
+    MemoryAccount* account_ = nullptr;
+    std::vector<Record> records_;
+    std::string names_;
 };
 
 }  // namespace lousa

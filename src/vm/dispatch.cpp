@@ -505,6 +505,10 @@ void Interpretador::run() {
     try {
         start();
         threadedLoop();
+    } catch (const MemoryCeilingReached&) {
+        endWithMemoryMessage();
+    } catch (const std::bad_alloc&) {
+        endWithMemoryMessage();
     } catch (...) {
         // A run-time error has recorded its text; anything else ends the run silently.
     }
@@ -516,9 +520,23 @@ std::uint64_t Interpretador::runBudget(std::uint64_t maxSteps) {
     try {
         start();
         loop<true>(maxSteps, executed);  // the count survives a run-time error
+    } catch (const MemoryCeilingReached&) {
+        endWithMemoryMessage();
+    } catch (const std::bad_alloc&) {
+        endWithMemoryMessage();
     } catch (...) {
     }
     return executed;
+}
+
+// The storage found the run's memory ceiling (or the process found no more
+// memory) in the middle of an instruction: the run ends as when an
+// instruction itself finds the memory limit.
+void Interpretador::endWithMemoryMessage() noexcept {
+    try {
+        raiseMemoryError();
+    } catch (...) {
+    }
 }
 
 }  // namespace lousa

@@ -44,6 +44,10 @@ void Interpretador::raiseRuntimeError(std::string message) {
     throw ExecaoInterpretador{};
 }
 
+void Interpretador::raiseMemoryError() {
+    raiseRuntimeError(latin1(" => Esse programa não pode ser executado, porque usa muita memória!"));
+}
+
 void Interpretador::invalidInstruction() { raiseRuntimeError(latin1("Instrução inválida")); }
 
 void Interpretador::pushReal(double value) {
@@ -106,7 +110,7 @@ void Interpretador::writeStringVar(Word address, Word capacity, const std::strin
     if (m < capacity) writeWordAt(address, m, -1);
 }
 
-void Interpretador::pushWordList(const std::vector<Word>& list) {
+void Interpretador::pushWordList(std::span<const Word> list) {
     for (const Word w : list) push(w);
     push(static_cast<Word>(static_cast<UWord>(list.size()) / 2U));
 }

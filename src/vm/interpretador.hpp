@@ -7,6 +7,7 @@
 #include <atomic>
 #include <bit>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -34,15 +35,20 @@ public:
     Interpretador(const Interpretador&) = delete;
     Interpretador& operator=(const Interpretador&) = delete;
 
+    // The ceiling on what the storage below may hold: set
+    // `memoryAccount.ceiling` (bytes) before running. Declared first, as the
+    // storage gives its memory back to it when destroyed.
+    MemoryAccount memoryAccount;
+
     // --- registers and owned state (names as the machine's documentation gives them)
     Word pc = 0;
     Word sp = 0;
     Word bp = 0;
-    WordMemory memory;
-    MemoriaAlocacaoDinamica heap;
+    WordMemory memory{&memoryAccount};
+    MemoriaAlocacaoDinamica heap{&memoryAccount};
     ListaArquivos openFiles;
-    ListaConjuntos sets;
-    PilhaEscopo scopes;
+    ListaConjuntos sets{&memoryAccount};
+    PilhaEscopo scopes{&memoryAccount};
     Word currentLine = 0;
     bool pendingLineFeed = false;
     std::string runnerDirectory;
@@ -83,6 +89,8 @@ public:
     std::uint64_t runBudget(std::uint64_t maxSteps);
 
     [[noreturn]] void raiseRuntimeError(std::string message);
+    // " => Esse programa não pode ser executado, porque usa muita memória!"
+    [[noreturn]] void raiseMemoryError();
 
     // --- memory primitives
     [[nodiscard]] Word readWordAt(Word base, Word offset) const {
@@ -143,7 +151,7 @@ public:
     [[nodiscard]] std::string readStringAt(Word address, Word maxLength) const;
     [[nodiscard]] std::string readStringVar(Word address) const { return readStringAt(address, 255); }
     void writeStringVar(Word address, Word capacity, const std::string& text);
-    void pushWordList(const std::vector<Word>& list);
+    void pushWordList(std::span<const Word> list);
     std::vector<Word> popWordList();
 
     // --- one operation per instruction
@@ -153,6 +161,7 @@ public:
 
 private:
     void invalidInstruction();
+    void endWithMemoryMessage() noexcept;
     void reserveFrame(std::int64_t newTop, Word words, Word extra);
     void zeroBelowTop(Word n);
     // Raises the memory message unless `words` more words fit above sp.

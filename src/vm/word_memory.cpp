@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <new>
 
 namespace lousa {
 
@@ -28,14 +27,20 @@ void WordMemory::writeSlow(UWord index, Word value) {
         return;
     }
     if (value == 0) {
-        sparse_.erase(index);  // 0 is what an unwritten word reads anyway
+        // 0 is what an unwritten word reads anyway
+        if (sparse_.erase(index) != 0) releaseFrom(account_, kSparseWordBytes);
+        return;
+    }
+    const auto held = sparse_.find(index);
+    if (held != sparse_.end()) {
+        held->second = value;
         return;
     }
     // A runaway program (a loop that pushes forever, say) would otherwise
-    // fill the sparse map until the machine runs out of memory; past this
-    // many wild words it is treated as the exhaustion it leads to.
-    if (sparse_.size() >= kSparseLimit && sparse_.find(index) == sparse_.end()) throw std::bad_alloc();
-    sparse_[index] = value;
+    // fill the sparse map until the machine runs out of memory.
+    if (sparse_.size() >= kSparseLimit) throw MemoryCeilingReached{};
+    chargeTo(account_, kSparseWordBytes);
+    sparse_.emplace(index, value);
 }
 
 }  // namespace lousa

@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "storage/memory_account.hpp"
 #include "vm/word.hpp"
 
 namespace lousa {
@@ -16,9 +17,16 @@ public:
     // Addresses below this live in the contiguous region (raised to hold a
     // larger code vector whole).
     static constexpr UWord kDenseLimit = UWord{1} << 22;
-    // At most this many words are held sparsely; one more throws
-    // std::bad_alloc, which ends the run as exhausted memory does.
+    // At most this many words are held sparsely, each charged to the memory
+    // account as kSparseWordBytes; one more throws MemoryCeilingReached
+    // whatever the ceiling, which keeps the map's teardown short.
     static constexpr std::size_t kSparseLimit = std::size_t{1} << 22;
+    static constexpr std::size_t kSparseWordBytes = 48;  // a map node with its allocation and bucket
+
+    explicit WordMemory(MemoryAccount* account = nullptr) : account_(account) {}
+    ~WordMemory() { clear(); }
+    WordMemory(const WordMemory&) = delete;
+    WordMemory& operator=(const WordMemory&) = delete;
 
     [[nodiscard]] Word read(UWord index) const {
         if (index < dense_.size()) [[likely]]
@@ -36,6 +44,7 @@ public:
     void clear() {
         dense_.clear();
         dense_.shrink_to_fit();
+        releaseFrom(account_, sparse_.size() * kSparseWordBytes);
         sparse_.clear();
     }
     [[nodiscard]] std::size_t denseSize() const { return dense_.size(); }
@@ -53,6 +62,7 @@ private:
     [[nodiscard]] Word readSlow(UWord index) const;
     void writeSlow(UWord index, Word value);
 
+    MemoryAccount* account_ = nullptr;
     std::vector<Word> dense_;
     UWord denseLimit_ = kDenseLimit;
     std::unordered_map<UWord, Word> sparse_;

@@ -15,7 +15,7 @@ namespace lousa {
 inline void Interpretador::reserveFrame(std::int64_t newTop, Word, Word extra) {
     sp = static_cast<Word>(static_cast<UWord>(static_cast<std::uint64_t>(newTop)));
     if (newTop + std::max<Word>(extra, 0) > MEMORY_LIMIT)
-        raiseRuntimeError(latin1(" => Esse programa não pode ser executado, porque usa muita memória!"));
+        raiseMemoryError();
 }
 
 // Zeroes the n words from sp downward, never below address 0.
@@ -114,15 +114,14 @@ inline void Interpretador::opEnterJump() {
 }
 
 inline void Interpretador::opScopeEnter() {
-    // Runs on every call: the name is measured first and built once at its
-    // size (short names need no allocation at all).
+    // Runs on every call: the name is gathered on the native stack and the
+    // scope stack copies it, so nothing is allocated for it.
     const Word first = wrapAdd(pc, 1);
+    char name[255];
     Word length = 0;
-    while (length < 255 && readWord(wrapAdd(first, length)) != -1) ++length;
-    std::string name(static_cast<std::size_t>(length), '\0');
-    for (Word i = 0; i < length; ++i)
-        name[static_cast<std::size_t>(i)] = static_cast<char>(readWord(wrapAdd(first, i)) & 0xFF);
-    scopes.push(std::move(name), bp);
+    for (Word w; length < 255 && (w = readWord(wrapAdd(first, length))) != -1; ++length)
+        name[length] = static_cast<char>(w & 0xFF);
+    scopes.push(std::string_view(name, static_cast<std::size_t>(length)), bp);
     pc = wrapAdd(pc, length + 2);
 }
 

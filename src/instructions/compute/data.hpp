@@ -14,7 +14,7 @@ namespace lousa {
 // the limit either, or the words would go on into the heap's address space.
 inline void Interpretador::ensureStackRoom(Word words) {
     if (words > 0 && std::max<std::int64_t>(sp, 0) + words >= static_cast<std::int64_t>(memory.denseLimit()))
-        raiseRuntimeError(latin1(" => Esse programa não pode ser executado, porque usa muita memória!"));
+        raiseMemoryError();
 }
 
 inline void Interpretador::opPush() {
@@ -60,7 +60,7 @@ inline void Interpretador::opStoreN() {
     const Word n = operand(1);
     const Word count = std::max<Word>(n, 0);
     if (static_cast<UWord>(count) >= memory.denseLimit())
-        raiseRuntimeError(latin1(" => Esse programa não pode ser executado, porque usa muita memória!"));
+        raiseMemoryError();
     sp = wrapSub(wrapSub(sp, count), 1);
     const Word address = readWord(wrapAdd(sp, 1));
     for (Word i = 0; i < count; ++i) writeWordAt(address, i, readWord(wrapAdd(sp, 2 + i)));
@@ -152,7 +152,7 @@ inline void Interpretador::opNew() {
     // The heap hands out indices up to 2^31 - 1; a block past them cannot be addressed.
     const Word pointer = heap.allocate(operand(1));
     if (pointer == 0)
-        raiseRuntimeError(latin1(" => Esse programa não pode ser executado, porque usa muita memória!"));
+        raiseMemoryError();
     push(pointer);
     pc = wrapAdd(pc, 2);
 }

@@ -85,7 +85,7 @@ inline void Interpretador::opStoreSet() {
 
 inline void Interpretador::opLoadSet() {
     const Word address = pop();
-    if (const ListaConjuntos::RangeList* entry = sets.find(readWord(address)))
+    if (const std::optional<ListaConjuntos::Words> entry = sets.find(readWord(address)))
         pushWordList(*entry);
     else
         push(0);

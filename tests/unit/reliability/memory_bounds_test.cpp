@@ -37,7 +37,7 @@ TEST(MemoryBounds, SparseWordsStopAtTheirLimitAsExhaustedMemory) {
     const UWord base = 1500000000;
     for (UWord i = 0; i < WordMemory::kSparseLimit; ++i) memory.write(base + i, 1);
     EXPECT_EQ(memory.sparseSize(), WordMemory::kSparseLimit);
-    EXPECT_THROW(memory.write(base + WordMemory::kSparseLimit, 1), std::bad_alloc);
+    EXPECT_THROW(memory.write(base + WordMemory::kSparseLimit, 1), MemoryCeilingReached);
     // Words already held can still change, and zeroing one makes room.
     memory.write(base, 5);
     EXPECT_EQ(memory.read(base), 5);
@@ -56,7 +56,7 @@ TEST(MemoryBounds, RecursionWithoutFrameEntryEndsWithTheMemoryMessage) {
     EXPECT_EQ(m.memory.sparseSize(), 0U);
 }
 
-TEST(MemoryBounds, EndlessPushLoopEndsWithinBoundedMemory) {
+TEST(MemoryBounds, EndlessPushLoopEndsWithTheMemoryMessageWithinBoundedMemory) {
     // ENTER_JUMP 1 100 4; word 4: PUSH 1; JUMP 4.
     Interpretador m({94, 1, 100, 4, 58, 1, 60, 4}, "", nullptr);
     // Two instructions a word: the budget is more than the dense region and
@@ -65,6 +65,7 @@ TEST(MemoryBounds, EndlessPushLoopEndsWithinBoundedMemory) {
     EXPECT_EQ(m.memory.sparseSize(), WordMemory::kSparseLimit);
     EXPECT_LE(m.memory.denseSize(), std::size_t{m.memory.denseLimit()});
     EXPECT_EQ(m.pc, 4);  // stopped at the PUSH that found no room
+    EXPECT_EQ(m.runtimeErrorText, kMemoryMessage);  // not a silent end
 }
 
 }  // namespace

@@ -138,7 +138,7 @@ TEST(SetTable, IdsItNeverHandedOutReadEmptyAndTakeNoStore) {
     table.add({1, 1});
     for (const Word id : {0, -1, 2, 1000000, kMax, kMin}) {
         EXPECT_EQ(table.get(id), L{});
-        EXPECT_EQ(table.find(id), nullptr);
+        EXPECT_FALSE(table.find(id).has_value());
         table.replace(id, {9, 9});
     }
     EXPECT_EQ(table.size(), 1u);

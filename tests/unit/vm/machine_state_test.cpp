@@ -158,7 +158,7 @@ TEST(StringVariables, ReadStopsAtMarkerOrCapacity) {
 TEST(WordLists, RoundTripInPushOrderAndWildCountsStayBounded) {
     Interpretador m({43}, "", nullptr);
     m.sp = 20;
-    m.pushWordList({1, 3, 7, 9});
+    m.pushWordList(std::vector<Word>{1, 3, 7, 9});
     EXPECT_EQ(m.readWord(m.sp), 2);
     EXPECT_EQ(m.popWordList(), (std::vector<Word>{1, 3, 7, 9}));
     EXPECT_EQ(m.sp, 20);
