@@ -129,7 +129,17 @@ TerminalCharset TerminalCharset::forLocale() {
 TerminalCharset TerminalCharset::forCodeset(std::string_view codesetName) {
     TerminalCharset charset;
     charset.utf8_ = isUtf8Name(codesetName);
-    const std::string codeset = charset.utf8_ ? std::string("UTF-8") : std::string(codesetName);
+    if (charset.utf8_) {
+        // Unicode holds everything: no conversion to look up.
+        for (int byte = 0; byte < 256; ++byte) {
+            const auto b = static_cast<std::uint8_t>(byte);
+            charset.glyphs_[b] = utf8Of(glyphOfCp850(b));
+            charset.latin1_[b] = utf8Of(b);
+            charset.typed_[b] = b;  // UTF-8 input is decoded by the key decoder
+        }
+        return charset;
+    }
+    const std::string codeset(codesetName);
     Converter toTerminal(codeset, "UTF-8");
     Converter fromLatin1(codeset, "ISO-8859-1");
     Converter fromTerminal("UTF-8", codeset.c_str());
@@ -140,9 +150,7 @@ TerminalCharset TerminalCharset::forCodeset(std::string_view codesetName) {
         const char32_t codePoint = glyphOfCp850(b);
         const std::string utf8 = utf8Of(codePoint);
         std::string& glyph = charset.glyphs_[b];
-        if (charset.utf8_) {
-            glyph = utf8;
-        } else if (std::optional<std::string> exact = toTerminal.convert(utf8);
+        if (std::optional<std::string> exact = toTerminal.convert(utf8);
                    exact && printableBytes(*exact)) {
             glyph = *exact;
         } else if (const char box = boxFallback(codePoint); box != 0) {
