@@ -89,7 +89,7 @@ std::string packOne(const std::string& input, const std::string& output, const A
 }
 
 int commandPack(const Arguments& args) {
-    const std::string stubPath = args.option("--stub").value_or(defaultStubPath());
+    const std::string stubPath = args.option("--stub") ? *args.option("--stub") : defaultStubPath();
     const std::string stub = readFile(stubPath);
     checkStub(stub, stubPath);
     const std::vector<std::string> inputs = packInputs(args.files);

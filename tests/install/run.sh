@@ -87,6 +87,8 @@ if [ ! -e /usr/local/bin/lousa-runner ] && [ ! -e /usr/bin/lousa-runner ]; then
   check_eq "lonely tool status" "$?" 1
   case $out in *"cannot find lousa-runner beside lousa or where it is installed"*) ;; *) fail "lonely tool: $out" ;; esac
 fi
+"$work/lonely/lousa" pack "$example" -o "$work/lonely/x" --stub "$root/usr/bin/lousa-runner" ||
+  fail "a tool with no runner of its own packs with --stub"
 
 # 7. Bash completion: commands and a command's options (needs bash-completion).
 completion=/usr/share/bash-completion/bash_completion
