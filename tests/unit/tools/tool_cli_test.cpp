@@ -427,7 +427,7 @@ TEST_F(ToolCli, ManPageDescribesEveryCommandAndOptionOfTheHelp) {
         }
     }
     EXPECT_GE(commands, 7);
-    for (const char* section : {".SH EXIT STATUS", ".SH ENVIRONMENT", ".SH LISTING FORMAT", "LOUSA_DRIVE_A"})
+    for (const char* section : {".SH EXIT STATUS", ".SH ENVIRONMENT", ".SH LISTING FORMAT", "LOUSA_DRIVE_A", "LOUSA_MEMORY_LIMIT"})
         EXPECT_NE(man.find(section), std::string::npos) << section;
 }
 
