@@ -1,7 +1,5 @@
 #include "console/console.hpp"
 
-#include <cerrno>
-#include <ctime>
 #include <unistd.h>
 
 #include "console/key_decoder.hpp"
@@ -9,7 +7,7 @@
 #include "console/terminal_capabilities.hpp"
 #include "console/terminal_console.hpp"
 #include "console/terminal_session.hpp"
-#include "loader/stop_signals.hpp"
+#include "loader/stoppable_wait.hpp"
 
 namespace lousa {
 
@@ -19,8 +17,9 @@ Console::Console(std::unique_ptr<Backend> backend, std::unique_ptr<ByteSource> i
       input_(std::move(input)),
       keys_(std::make_unique<ByteKeySource>(input_)) {
     screen_.setObserver(backend_.get());
-    // whatever the program wrote is visible before it waits for an answer
-    input_.setBeforeWait([this] { flushOutput(); });
+    // whatever the program wrote is visible (and its files are on disk)
+    // before it waits for an answer
+    input_.setBeforeWait([this] { beforeWait(); });
 }
 
 Console::~Console() {
@@ -47,13 +46,19 @@ void Console::flushInput() { input_.discardTypedAhead(); }
 
 void Console::flushOutput() { backend_->flush(); }
 
-void Console::delay(Word milliseconds) {
+void Console::beforeWait() {
     flushOutput();
-    if (milliseconds <= 0) return;
-    timespec remaining{milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1000000L};
-    // A stop signal cuts the pause short: the run ends at this instruction.
-    while (::nanosleep(&remaining, &remaining) != 0 && errno == EINTR && !stopRequested()) {
+    if (runBeforeWait_) runBeforeWait_();
+}
+
+void Console::delay(Word milliseconds) {
+    if (milliseconds <= 0) {
+        flushOutput();
+        return;
     }
+    beforeWait();
+    // A stop signal cuts the pause short: the run ends at this instruction.
+    pauseUnlessStopped(milliseconds);
 }
 
 void Console::finish() {

@@ -9,6 +9,7 @@
 // mode is built by the terminal side, which constructs a Console from its own
 // backend, key source and line editor. makeProcessConsole() picks the mode.
 
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -49,17 +50,24 @@ public:
     virtual void flushOutput();
     // Flushes output, then sleeps (negative = no pause).
     void delay(Word milliseconds);
+    // What the run does before the console waits (for input or in a delay):
+    // the machine writes out its files, so that a run killed while it waits
+    // (SIGKILL cannot be caught) leaves them on disk. Empty for nothing.
+    void setRunBeforeWait(std::function<void()> action) { runBeforeWait_ = std::move(action); }
     // Ends console use: output flushed, terminal settings restored. Once.
     virtual void finish();
     // Writes the run-time error text (Latin-1 bytes) after the program's output.
     virtual void writeFinalMessage(std::string_view latin1Text);
 
 private:
+    void beforeWait();
+
     ScreenModel screen_;
     std::unique_ptr<Backend> backend_;
     InputReader input_;
     std::unique_ptr<LineSource> lines_;
     std::unique_ptr<KeySource> keys_;
+    std::function<void()> runBeforeWait_;
     bool finished_ = false;
 };
 

@@ -12,7 +12,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "loader/stop_signals.hpp"
+#include "loader/stoppable_wait.hpp"
 
 namespace lousa {
 
@@ -39,25 +39,14 @@ double cLocaleStrtod(const std::string& text) {
 FdByteSource::FdByteSource(int fd) : fd_(fd), terminal_(::isatty(fd) == 1) {}
 
 std::size_t FdByteSource::read(char* buffer, std::size_t capacity) {
-    for (;;) {
-        // A stop signal (Ctrl+C, SIGTERM...) interrupts a blocked read: the
-        // run is ending, so give up as at the end of input.
-        if (stopRequested()) return 0;
-        const ssize_t n = ::read(fd_, buffer, capacity);
-        if (n >= 0) return static_cast<std::size_t>(n);
-        if (errno != EINTR) return 0;
-    }
+    // A stop signal (Ctrl+C, SIGTERM...) ends the wait: the run is ending,
+    // so give up as at the end of input.
+    return readUnlessStopped(fd_, buffer, capacity);
 }
 
 bool FdByteSource::waitReadable(int timeoutMs) {
-    pollfd p{fd_, POLLIN, 0};
-    for (;;) {
-        if (stopRequested()) return true;  // the read that follows reports the end
-        const int n = ::poll(&p, 1, timeoutMs);
-        if (n >= 0) return n > 0;
-        // A broken descriptor, or a stop signal: the read will report the end.
-        if (errno != EINTR || stopRequested()) return true;
-    }
+    // A stop, a broken descriptor: the read that follows reports the end.
+    return waitUnlessStopped(fd_, POLLIN, timeoutMs) != WaitResult::TimedOut;
 }
 
 void FdByteSource::discardPending() {

@@ -1,7 +1,6 @@
 #include "console/plain_backend.hpp"
 
-#include <cerrno>
-#include <unistd.h>
+#include "loader/stoppable_wait.hpp"
 
 namespace lousa {
 
@@ -39,14 +38,10 @@ void PlainBackend::emit(std::string_view bytes) {
         sink_->append(bytes);
         return;
     }
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return;  // nowhere to write (closed or full device): the output is dropped
-        }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
-    }
+    // Nowhere to write (closed or full device), or a stop while nobody
+    // reads the pipe: what did not go out is dropped.
+    int error = 0;
+    writeUnlessStopped(fd_, bytes.data(), bytes.size(), error);
 }
 
 void PlainBackend::flush() {

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "console/code_page.hpp"
+#include "loader/stop_signals.hpp"
 #include "vm/latin1.hpp"
 
 namespace lousa {
@@ -322,8 +323,8 @@ void TerminalBackend::writeOut() {
         } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
             pollfd p{fd_, POLLOUT, 0};
             ::poll(&p, 1, -1);
-        } else if (errno != EINTR) {
-            break;  // the terminal is gone
+        } else if (errno != EINTR || stopRequested()) {
+            break;  // the terminal is gone, or a stop came while it held the output back
         }
     }
     out_.clear();

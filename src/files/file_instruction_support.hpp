@@ -27,8 +27,11 @@ struct ArquivoAberto {
 ArquivoAberto fileForReading(Interpretador& machine, Word fileVariable, char letter);
 ArquivoAberto fileForWriting(Interpretador& machine, Word fileVariable, char letter);
 
-// Records a failure the stream met in the machine's I/O error number.
+// Ends a file instruction: a write that must go out at once does (see
+// settleWrites), and a failure the stream met becomes the machine's I/O
+// error number.
 inline void noteStreamError(Interpretador& machine, FluxoArquivo& stream) {
+    stream.settleWrites();
     if (const int error = stream.takeError()) machine.ioErrorNumber = error;
 }
 

@@ -1,10 +1,15 @@
 #include "files/file_stream.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "loader/stop_signals.hpp"
+#include "loader/stoppable_wait.hpp"
 
 namespace lousa {
 
@@ -81,10 +86,12 @@ std::unique_ptr<FluxoArquivo> FluxoArquivo::open(const std::string& path, std::s
     int flags = O_CLOEXEC | (m.read && m.write ? O_RDWR : m.write ? O_WRONLY : O_RDONLY);
     if (m.create) flags |= O_CREAT;
     if (m.truncate) flags |= O_TRUNC;
+    // Opening a FIFO waits for its other end; a stop signal ends that wait
+    // (the handlers leave SA_RESTART off, so the open fails with EINTR).
     int fd;
     do {
         fd = ::open(path.c_str(), flags, 0666);
-    } while (fd < 0 && errno == EINTR);
+    } while (fd < 0 && errno == EINTR && !stopRequested());
     if (fd < 0) {
         error = errno;
         return nullptr;
@@ -97,6 +104,7 @@ std::unique_ptr<FluxoArquivo> FluxoArquivo::open(const std::string& path, std::s
         return nullptr;
     }
     std::unique_ptr<FluxoArquivo> stream(new FluxoArquivo(fd, m));
+    stream->knownEnd_ = st.st_size;
     // Pipes, terminals and other devices have no positions: they are read
     // and written in order (a name like /dev/stdout works as a file).
     stream->sequential_ = lseek(fd, 0, SEEK_CUR) < 0;
@@ -168,16 +176,9 @@ void FluxoArquivo::flushFromSignal() const noexcept {
     const int fd = fd_.load(std::memory_order_relaxed);
     if (count == 0 || fd < 0) return;
     const int savedErrno = errno;
-    if (sequential_ || lseek(fd, static_cast<off_t>(start), SEEK_SET) >= 0) {
-        std::size_t done = 0;
-        while (done < count) {
-            const ssize_t n = ::write(fd, buffer_ + done, count - done);
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) break;
-            done += static_cast<std::size_t>(n);
-        }
-    }
+    const bool placed = sequential_ || lseek(fd, static_cast<off_t>(start), SEEK_SET) >= 0;
     errno = savedErrno;
+    if (placed) writeWithoutWaiting(fd, buffer_, count);
 }
 
 bool FluxoArquivo::flushPending() {
@@ -187,11 +188,24 @@ bool FluxoArquivo::flushPending() {
     const std::int64_t start = bufferStart_.load(std::memory_order_relaxed);
     std::size_t done = 0;
     bool ok = true;
-    while (done < count) {
-        const ssize_t n =
-            device_     ? (device_->write({buffer_ + done, count - done}) ? static_cast<ssize_t>(count - done) : 0)
-            : sequential_ ? ::write(fd, buffer_ + done, count - done)
-                        : ::pwrite(fd, buffer_ + done, count - done, static_cast<off_t>(start) + static_cast<off_t>(done));
+    if (device_) {
+        if (device_->write({buffer_, count})) {
+            done = count;
+        } else {
+            fail(EIO);
+            ok = false;
+        }
+    } else if (sequential_) {
+        // A pipe or device may make the write wait: until a stop signal.
+        int error = 0;
+        done = writeUnlessStopped(fd, buffer_, count, error, beforeWait_);
+        if (error != 0) {
+            fail(error);
+            ok = false;
+        }
+    }
+    while (!sequential_ && done < count) {
+        const ssize_t n = ::pwrite(fd, buffer_ + done, count - done, static_cast<off_t>(start) + static_cast<off_t>(done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             fail(n < 0 ? errno : EIO);
@@ -200,6 +214,8 @@ bool FluxoArquivo::flushPending() {
         }
         done += static_cast<std::size_t>(n);
     }
+    if (!ok) writeThrough_ = true;
+    knownEnd_ = std::max(knownEnd_, start + static_cast<std::int64_t>(done));
     // The count is emptied before the start moves, so a signal in between
     // sees nothing to write rather than old bytes at a new place. Bytes that
     // could not be written are dropped (the error is reported), as C streams
@@ -228,15 +244,26 @@ bool FluxoArquivo::refill() {
     const std::int64_t at = start + static_cast<std::int64_t>(index_) + static_cast<std::int64_t>(keep);
     index_ = 0;
     length_ = keep;
+    // A stop ends every read: an endless device (/dev/zero) would
+    // otherwise keep one instruction reading for ever.
+    if (stopRequested()) return false;
     const int fd = fd_.load(std::memory_order_relaxed);
     ssize_t n;
+    if (sequential_ && !device_) {  // the console waits for itself
+        WaitResult ready = waitUnlessStopped(fd, POLLIN, 0);
+        if (ready == WaitResult::TimedOut) {
+            if (beforeWait_) beforeWait_();
+            ready = waitUnlessStopped(fd, POLLIN, -1);
+        }
+        if (ready == WaitResult::Stopped) return false;
+    }
     do {
         n = device_       ? static_cast<ssize_t>(device_->read(buffer_ + keep, kBufferSize - keep))
             : sequential_ ? ::read(fd, buffer_ + keep, kBufferSize - keep)
                           : ::pread(fd, buffer_ + keep, kBufferSize - keep, static_cast<off_t>(at));
-    } while (n < 0 && errno == EINTR);
+    } while (n < 0 && errno == EINTR && !stopRequested());
     if (n < 0) {
-        fail(errno);
+        if (errno != EINTR) fail(errno);
         return false;
     }
     length_ += static_cast<std::size_t>(n);
@@ -296,6 +323,9 @@ bool FluxoArquivo::startWriting() {
         const off_t end = lseek(fd_.load(std::memory_order_relaxed), 0, SEEK_END);
         if (end >= 0) at = end;
     }
+    // Bytes beyond the end of the file may be refused (a file-size limit):
+    // the first write there goes out at once, so that it is the one to say.
+    if (at > knownEnd_ && !sequential_) writeThrough_ = true;
     // pending_ is 0 while reading: the start may move before the state says
     // that bytes are waiting.
     bufferStart_.store(at, std::memory_order_release);

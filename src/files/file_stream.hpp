@@ -9,7 +9,9 @@
 //
 // Every stream that is open is listed in a fixed process-wide registry so
 // that flushAllFileStreams() can write out what is buffered from a signal
-// handler. The stream writes with pwrite at explicit offsets and keeps the
+// handler. Reads from and writes to a pipe or device wait only until a stop
+// signal comes (loader/stoppable_wait.hpp); a stop also ends every read, so
+// that no instruction reads an endless device for ever. The stream writes with pwrite at explicit offsets and keeps the
 // pending bytes, their file offset and their count in atomics, ordered so
 // that a flush interrupted by a signal and repeated by the handler writes the
 // same bytes to the same place again: nothing is lost and nothing lands twice
@@ -18,6 +20,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -103,6 +106,16 @@ public:
     [[nodiscard]] bool canRead() const { return readable_; }
     [[nodiscard]] bool canWrite() const { return writable_; }
 
+    // Ends a write instruction. The first write of a stream, every write
+    // while its writes are failing (a full disk, a file-size limit) and the
+    // first after a seek beyond the end of the file are written through at
+    // once, so that the write whose bytes could not be stored is the one
+    // that reports it; buffering resumes once a write succeeds.
+    void settleWrites() {
+        if (writeThrough_ && state_.load(std::memory_order_relaxed) == State::Writing && flushPending())
+            writeThrough_ = false;
+    }
+
     // The errno value of the first failure since the last call, then 0.
     int takeError() {
         const int e = error_;
@@ -111,8 +124,13 @@ public:
     }
 
     // Writes out what is buffered without changing any state; uses only
-    // async-signal-safe calls (lseek, write).
+    // async-signal-safe calls (lseek, poll, write), and never waits for a
+    // pipe or device to take the bytes.
     void flushFromSignal() const noexcept;
+
+    // Runs before the stream waits on a pipe or device (to read, or to write
+    // into one that is full): the owner writes out its other files then.
+    void setBeforeWait(std::function<void()> action) { beforeWait_ = std::move(action); }
 
     static constexpr std::size_t kBufferSize = 4096;
 
@@ -134,7 +152,9 @@ private:
     bool append_;
     bool text_;
     bool sequential_ = false;  // a pipe or device: no positions, read and written in order
+    bool writeThrough_ = true;  // see settleWrites
     int error_ = 0;
+    std::int64_t knownEnd_ = 0;  // the file's length as this stream last knew it
 
     // Reading: buffer_[0, length_) holds the file's bytes from bufferStart_,
     // and index_ is the next one. Writing: buffer_[0, pending_) waits to be
@@ -148,6 +168,7 @@ private:
     std::int64_t afterLineFeed_ = -1;  // the position right after the last line feed read
     int registrySlot_ = -1;
     std::unique_ptr<FileDevice> device_;  // set for a device stream, which has no descriptor
+    std::function<void()> beforeWait_;
     char buffer_[kBufferSize];
 };
 

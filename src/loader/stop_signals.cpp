@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include <unistd.h>
+#include <vector>
 
 #include "vm/interpretador.hpp"
 
@@ -22,8 +23,33 @@ namespace lousa {
 
 namespace {
 
-constexpr std::array kStopSignals{SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE};
-constexpr std::array kFatalSignals{SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
+// Faults the kernel raises for the runner's own code (a bad address, an
+// illegal instruction, a breakpoint trap, a refused system call, our own
+// abort): nothing is trusted after them. The same signals sent by another
+// process (kill -TRAP, a grader's SIGSYS) are requests to stop like any other.
+bool isFault(int signal) {
+    switch (signal) {
+        case SIGSEGV:
+        case SIGBUS:
+        case SIGFPE:
+        case SIGILL:
+        case SIGTRAP:
+        case SIGSYS:
+        case SIGABRT:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Sanitizer builds leave these to the sanitizer's own reports.
+bool leftToSanitizer([[maybe_unused]] int signal) {
+#ifdef LOUSA_SANITIZED
+    return signal == SIGSEGV || signal == SIGBUS || signal == SIGFPE || signal == SIGILL || signal == SIGABRT;
+#else
+    return false;
+#endif
+}
 
 std::atomic<int> pendingSignal{0};
 std::atomic<SignalSafeAction> terminalRestore{nullptr};
@@ -31,11 +57,9 @@ std::atomic<SignalSafeAction> fileFlush{nullptr};
 std::atomic<Interpretador*> stopTarget{nullptr};
 
 bool installed = false;
-std::array<struct sigaction, kStopSignals.size()> previousStop{};
-std::array<bool, kStopSignals.size()> handledStop{};
-std::array<struct sigaction, kFatalSignals.size()> previousFatal{};
-bool handledFatal = false;
-
+// Indexed by signal number: what was there before install, and whether ours replaced it.
+std::array<struct sigaction, NSIG> previous{};
+std::array<bool, NSIG> handled{};
 
 void restoreTerminal() noexcept {
     if (const SignalSafeAction restore = terminalRestore.load()) restore();
@@ -55,8 +79,13 @@ void dieBy(int signal) noexcept {
     _exit(128 + signal);  // only if the default action did not end the process
 }
 
-void onStopSignal(int signal) {
+void onSignal(int signal, siginfo_t* info, void*) {
     const int savedErrno = errno;
+    const bool sentByAnother = info != nullptr && info->si_code <= 0 && info->si_pid != getpid();
+    if (isFault(signal) && !sentByAnother) {
+        restoreTerminal();
+        dieBy(signal);
+    }
     int expected = 0;
     if (pendingSignal.compare_exchange_strong(expected, signal)) {
         if (Interpretador* target = stopTarget.load()) target->requestStop();
@@ -71,56 +100,64 @@ void onStopSignal(int signal) {
 }
 
 #ifndef LOUSA_SANITIZED
-// The fatal handler runs here, so that a fault caused by a stack overflow
-// can still restore the terminal.
+// Handlers run here, so that a fault caused by a stack overflow can still
+// restore the terminal.
 alignas(16) std::array<char, 64 * 1024> alternateStack;
-
-void onFatalSignal(int signal) {
-    restoreTerminal();
-    dieBy(signal);
-}
 #endif
 
 }  // namespace
+
+std::vector<int> endingSignals() {
+    std::vector<int> signals{SIGHUP,  SIGINT,  SIGQUIT, SIGILL,  SIGTRAP,   SIGABRT, SIGBUS, SIGFPE,
+                             SIGUSR1, SIGSEGV, SIGUSR2, SIGPIPE, SIGALRM,   SIGTERM, SIGXCPU, SIGXFSZ,
+                             SIGVTALRM, SIGPROF, SIGIO, SIGSYS};
+#ifdef SIGSTKFLT
+    signals.push_back(SIGSTKFLT);
+#endif
+#ifdef SIGPWR
+    signals.push_back(SIGPWR);
+#endif
+    for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) signals.push_back(signal);
+    return signals;
+}
+
+void stopSignalSet(sigset_t& set) {
+    sigemptyset(&set);
+    for (const int signal : endingSignals())
+        if (!isFault(signal)) sigaddset(&set, signal);
+}
 
 void installStopSignals() {
     if (installed) return;
     installed = true;
     pendingSignal.store(0);
-    for (std::size_t i = 0; i < kStopSignals.size(); ++i) {
-        handledStop[i] = false;
-        if (sigaction(kStopSignals[i], nullptr, &previousStop[i]) != 0) continue;
-        if (previousStop[i].sa_handler == SIG_IGN) continue;  // nohup and background jobs keep ignoring
-        struct sigaction action {};
-        action.sa_handler = onStopSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = 0;  // no SA_RESTART: a blocked read returns with EINTR
-        handledStop[i] = sigaction(kStopSignals[i], &action, nullptr) == 0;
-    }
 #ifndef LOUSA_SANITIZED
     stack_t stack{};
     stack.ss_sp = alternateStack.data();
     stack.ss_size = alternateStack.size();
     sigaltstack(&stack, nullptr);
-    for (std::size_t i = 0; i < kFatalSignals.size(); ++i) {
-        struct sigaction action {};
-        action.sa_handler = onFatalSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_ONSTACK | SA_RESETHAND | SA_NODEFER;
-        sigaction(kFatalSignals[i], &action, &previousFatal[i]);
-    }
-    handledFatal = true;
 #endif
+    for (const int signal : endingSignals()) {
+        handled[signal] = false;
+        if (leftToSanitizer(signal)) continue;
+        if (sigaction(signal, nullptr, &previous[signal]) != 0) continue;
+        if (previous[signal].sa_handler == SIG_IGN) continue;  // nohup and background jobs keep ignoring
+        struct sigaction action {};
+        action.sa_sigaction = onSignal;
+        sigemptyset(&action.sa_mask);
+        // No SA_RESTART: a blocked system call returns with EINTR. No
+        // SA_NODEFER: a fault inside the handler ends the process at once.
+        action.sa_flags = SA_SIGINFO | SA_ONSTACK;
+        handled[signal] = sigaction(signal, &action, nullptr) == 0;
+    }
 }
 
 void uninstallStopSignals() {
     if (!installed) return;
     installed = false;
-    for (std::size_t i = 0; i < kStopSignals.size(); ++i)
-        if (handledStop[i]) sigaction(kStopSignals[i], &previousStop[i], nullptr);
-    if (handledFatal) {
-        for (std::size_t i = 0; i < kFatalSignals.size(); ++i) sigaction(kFatalSignals[i], &previousFatal[i], nullptr);
-        handledFatal = false;
+    for (int signal = 1; signal < NSIG; ++signal) {
+        if (handled[signal]) sigaction(signal, &previous[signal], nullptr);
+        handled[signal] = false;
     }
     pendingSignal.store(0);
 }

@@ -1,12 +1,14 @@
 #pragma once
 // How the runner ends on a signal without losing anything.
 //
-// Stop signals (SIGINT, SIGTERM, SIGHUP, SIGQUIT, and SIGPIPE, which a closed
-// output pipe sends): the handler only records the signal and clears the
-// `running` flag of the current run (its stop target), so the machine stops at the next instruction boundary. A read
-// blocked on input returns at once (the handlers are installed without
-// SA_RESTART and the input reader gives up when stopRequested()). The run
-// sequence then unwinds as after HALT: the program's files are flushed and
+// Stop signals are every signal whose default action ends the process
+// (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE from a closed output pipe,
+// SIGXCPU from a CPU-time limit, SIGALRM, SIGUSR1, the real-time signals...;
+// endingSignals() lists them): the handler only records the signal and
+// clears the `running` flag of the current run (its stop target), so the
+// machine stops at the next instruction boundary. Every wait (a read, a
+// write into a full pipe, a pause) ends at once: see stoppable_wait.hpp.
+// The run sequence then unwinds as after HALT: the program's files are flushed and
 // closed, the terminal is restored, and endByPendingStopSignal() re-raises
 // the signal with its default disposition, so the process ends as that
 // signal dictates (a shell sees "killed by SIGINT", not status 0). The
@@ -17,18 +19,32 @@
 // terminal and ends the process at once. A signal that was ignored when the
 // runner started (nohup, a background job) stays ignored.
 //
-// Fatal signals (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT): the terminal is
-// restored and the signal re-raised at once; nothing else is trusted after
-// a fault. Sanitizer builds leave these to the sanitizer's own reports.
+// Faults (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT) raised
+// by the runner's own code: the terminal is restored and the signal
+// re-raised at once; nothing else is trusted after a fault. The same signals
+// sent by another process are stop signals. Sanitizer builds leave SIGSEGV,
+// SIGBUS, SIGFPE, SIGILL and SIGABRT to the sanitizer's own reports.
+//
+// SIGKILL cannot be caught: the runner writes out the program's files before
+// every wait instead, so a run killed while it waits has them on disk.
 //
 // This is the one set of handlers for these signals in the process: the
 // terminal session does not install its own, it registers its
 // async-signal-safe restore with setTerminalRestore() while it has the
 // terminal changed (job control, SIGTSTP/SIGCONT and SIGWINCH, stay with it).
 
+#include <csignal>
+#include <vector>
+
 namespace lousa {
 
 class Interpretador;
+
+// Every signal whose default action ends the process and that a process can
+// catch: the set the handlers cover.
+[[nodiscard]] std::vector<int> endingSignals();
+// The stop signals among them (all but the faults), for blocking around a wait.
+void stopSignalSet(sigset_t& set);
 
 using SignalSafeAction = void (*)() noexcept;
 

@@ -20,6 +20,7 @@ bool ListaArquivos::add(std::string path, std::unique_ptr<FluxoArquivo> stream, 
     file->mode = mode;
     file->typed = typed;
     file->stream = std::move(stream);
+    adopt(*file->stream);
     files.push_back(std::move(file));
     return true;
 }
@@ -42,7 +43,22 @@ FluxoArquivo* ListaArquivos::reopenAppend(FluxoArquivo* stream, int& error) {
         return nullptr;
     }
     file.stream = std::move(reopened);
+    adopt(*file.stream);
     return file.stream.get();
+}
+
+void ListaArquivos::adopt(FluxoArquivo& stream) {
+    FluxoArquivo* self = &stream;
+    stream.setBeforeWait([this, self] { flushEach(self); });
+}
+
+void ListaArquivos::flushEach(const FluxoArquivo* except) {
+    if (flushing_) return;
+    flushing_ = true;
+    for (auto& file : files) {
+        if (file->stream && file->stream.get() != except) file->stream->flush();
+    }
+    flushing_ = false;
 }
 
 void ListaArquivos::closeAll() {

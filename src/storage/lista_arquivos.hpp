@@ -49,6 +49,10 @@ public:
 
     // Flushes and closes every stream and empties the table.
     void closeAll();
+    // Writes out what every stream but `except` holds buffered (before the
+    // run waits: see FluxoArquivo::setBeforeWait). A failure stays with its
+    // stream, for the program's next operation on that file.
+    void flushEach(const FluxoArquivo* except = nullptr);
     // Writes out what every open stream holds buffered. Async-signal-safe,
     // for the signal-stop path; the streams stay open.
     static void flushAll() noexcept { flushAllFileStreams(); }
@@ -56,7 +60,11 @@ public:
     [[nodiscard]] std::size_t size() const { return files.size(); }
 
 private:
+    // Gives a stream of the table its wait hook.
+    void adopt(FluxoArquivo& stream);
+
     std::vector<std::unique_ptr<ArquivoLista>> files;
+    bool flushing_ = false;  // a flush that waits must not start another
 };
 
 }  // namespace lousa

@@ -10,6 +10,7 @@
 
 #include "loader/arquivo_compilado.hpp"
 #include "loader/run_sequence.hpp"
+#include "loader/standard_descriptors.hpp"
 #include "sandbox/sandbox.hpp"
 #include "tools/assembler.hpp"
 #include "tools/command_line.hpp"
@@ -305,6 +306,7 @@ const std::vector<Command>& commands() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    lousa::openClosedStandardDescriptors();  // before anything else is opened
     if (argc < 2) {
         std::fputs("lousa: missing command (see lousa --help)\n", stderr);
         return 2;

@@ -22,9 +22,14 @@ Interpretador::Interpretador(std::vector<Word> code, std::string directory, Cons
     sets.reset();
     memory.reserveDense(static_cast<UWord>(code.size()));
     for (std::size_t i = 0; i < code.size(); ++i) writeWord(static_cast<Word>(i), code[i]);
+    // A run killed while it waits (SIGKILL cannot be caught) has its files on disk.
+    if (console) console->setRunBeforeWait([this] { openFiles.flushEach(); });
 }
 
-Interpretador::~Interpretador() { memory.clear(); }
+Interpretador::~Interpretador() {
+    if (console) console->setRunBeforeWait({});
+    memory.clear();
+}
 
 void Interpretador::start() {
     if (console) console->flushInput();

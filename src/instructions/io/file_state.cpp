@@ -50,9 +50,12 @@ int peekNamedFile(Interpretador& m) {
     const std::string path = m.fileNames.registeredPath(m.popString());
     FluxoArquivo* stream = m.openFiles.find(path, 'a');
     if (stream == nullptr) m.raiseRuntimeError(latin1(" => Arquivo fechado no comando EOF!"));
+    // Bytes still buffered go out first: a failure to write them is the
+    // program's to see; a failure of the look-ahead itself is not.
+    const int writeError = stream->flush() ? 0 : stream->takeError();
     const int c = stream->getChar();
     stream->takeError();
-    m.ioErrorNumber = 0;
+    m.ioErrorNumber = writeError;
     if (c != FluxoArquivo::kEnd) stream->ungetChar();
     return c;
 }
