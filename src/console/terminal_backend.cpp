@@ -270,13 +270,31 @@ void TerminalBackend::repaintAll() {
     }
 }
 
+void TerminalBackend::redrawEverythingDrawn() {
+    for (int row = 1; row <= rows_; ++row) {
+        for (int column = 1; column <= columns_; ++column) {
+            std::uint8_t& known = known_[index(column, row)];
+            if (known == 0) continue;
+            known = 0;
+            markDirty(row, column, column);
+        }
+    }
+}
+
 void TerminalBackend::resynchronize(bool sizeChanged) {
     if (sizeChanged && session_) terminal_ = session_->size().value_or(terminal_);
     // After a stop or a resize nothing about the terminal's state can be assumed.
     attribute_ = kUnknownAttribute;
     cursorKnown_ = false;
     cursorVisible_ = std::nullopt;
-    repaintAll();
+    // A resize may have cut, moved or rewrapped anything: everything is drawn
+    // again. After a stop the screen is where it was, with the shell's lines
+    // written over it: what the run drew is drawn again, the rest is left.
+    if (sizeChanged) {
+        repaintAll();
+    } else {
+        redrawEverythingDrawn();
+    }
 }
 
 void TerminalBackend::chooseExplicitColours() {

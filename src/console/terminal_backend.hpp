@@ -109,6 +109,7 @@ private:
     void syncCursor();
     void resynchronize(bool sizeChanged);
     void repaintAll();
+    void redrawEverythingDrawn();
     void chooseExplicitColours();
     void leaveFreshLine();
     void leaveTerminal();
