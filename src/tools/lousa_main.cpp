@@ -15,6 +15,7 @@
 #include "tools/assembler.hpp"
 #include "tools/command_line.hpp"
 #include "tools/disassembler.hpp"
+#include "tools/grade_command.hpp"
 #include "tools/packer.hpp"
 #include "tools/program_info.hpp"
 #include "tools/program_files.hpp"
@@ -299,6 +300,13 @@ const std::vector<Command>& commands() {
                  "instruction count by family, and whether it uses the keyboard, the screen\n"
                  "(cursor, colours, window) and files, with the instructions that do.\n",
          .run = commandInfo},
+        {.name = "grade",
+         .summary = "grade a class's submissions against a problem's tests",
+         .help = kGradeHelp,
+         .valueOptions = {"-o", "-j", "--shard", "--seed"},
+         .flags = {"--allow-weak-sandbox", "--no-cache"},
+         .manyFiles = true,
+         .run = commandGrade},
     };
     return table;
 }

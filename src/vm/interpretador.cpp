@@ -33,7 +33,7 @@ Interpretador::~Interpretador() {
 
 void Interpretador::start() {
     if (console) console->flushInput();
-    randomState = static_cast<UWord>(std::time(nullptr));
+    randomState = randomSeed ? *randomSeed : static_cast<UWord>(std::time(nullptr));
     randomState = randomState * 22695477U + 1U;  // the first draw is discarded
     running.store(!stopRequested.load(), std::memory_order_relaxed);
     runtimeErrorRaised = false;

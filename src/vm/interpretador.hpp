@@ -7,6 +7,7 @@
 #include <atomic>
 #include <bit>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -70,6 +71,7 @@ public:
     Console* console = nullptr;  // where console instructions read and write; owned by the caller
     int ioErrorNumber = 0;       // the I/O error number of the last file operation
     UWord randomState = 0;       // state of the RANDOM generator
+    std::optional<UWord> randomSeed;  // where RANDOM starts (runs that must repeat); else the clock
     Word codeSize = 0;           // instructions are fetched only from words 0..codeSize-1
     FileNames fileNames;         // turns the program's file names into what is opened
 
