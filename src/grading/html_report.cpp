@@ -163,11 +163,12 @@ std::string legend(const GradeResults& results) {
     return out + "</p>\n";
 }
 
-std::string runDetails(const GradeResults& results, std::size_t s, std::size_t t) {
+std::string runDetails(const GradeResults& results, std::size_t s, std::size_t t, bool open) {
     const StudentResult& student = results.students[s];
     const RunResult& r = student.runs[t];
     const TestInfo* test = t < results.tests.size() ? &results.tests[t] : nullptr;
-    std::string out = "<details class=\"run\" id=\"" + anchor(s, t) + "\"><summary><b>" + html(student.id) + "</b> " +
+    std::string out = "<details class=\"run\" id=\"" + anchor(s, t) + "\"" + (open ? " open" : "") +
+                      "><summary><b>" + html(student.id) + "</b> " +
                       html(r.test) + " " + verdictBadge(r.verdict) + " " + html(r.message) + "</summary>\n";
     if (!r.wouldPassIf.empty()) out += "<p class=\"hint\">would pass if: " + html(r.wouldPassIf) + "</p>";
     if (r.cluster != 0)
@@ -184,6 +185,31 @@ std::string runDetails(const GradeResults& results, std::size_t s, std::size_t t
     return out + "</details>\n";
 }
 
+// Each mistake made by several students, once: the teacher reads it once.
+std::string clusters(const GradeResults& results) {
+    std::string out;
+    for (std::size_t t = 0; t < results.tests.size(); ++t) {
+        std::map<int, std::pair<std::vector<std::string>, std::size_t>> groups;  // cluster -> students, first student
+        for (std::size_t s = 0; s < results.students.size(); ++s) {
+            if (t >= results.students[s].runs.size()) continue;
+            const RunResult& r = results.students[s].runs[t];
+            if (r.cluster == 0) continue;
+            auto& group = groups[r.cluster];
+            if (group.first.empty()) group.second = s;
+            group.first.push_back(results.students[s].id);
+        }
+        for (const auto& [number, group] : groups) {
+            std::string names;
+            for (const std::string& id : group.first) names += (names.empty() ? "" : ", ") + html(id);
+            out += "<li><b>" + html(results.tests[t].name) + "</b> mistake #" + std::to_string(number) + ": " +
+                   std::to_string(group.first.size()) + " students (" + names + ") wrote the same output: <a href=\"#" +
+                   anchor(group.second, t) + "\">see it once</a></li>\n";
+        }
+    }
+    if (out.empty()) return {};
+    return "<h2>Mistakes shared by several students</h2>\n<ul class=\"clusters\">\n" + out + "</ul>\n";
+}
+
 }  // namespace
 
 std::string htmlReport(const GradeResults& results) {
@@ -192,13 +218,13 @@ std::string htmlReport(const GradeResults& results) {
     out += "<h1>" + html(results.problem) + "</h1>\n<p class=\"note\">" + std::to_string(results.students.size()) +
            " students, " + std::to_string(results.tests.size()) + " tests. Sandbox: " + html(results.sandboxNote) +
            "</p>\n";
-    out += legend(results) + matrix(results);
+    out += legend(results) + matrix(results) + clusters(results);
     out += "<h2>Runs not accepted</h2>\n";
     bool any = false;
     for (std::size_t s = 0; s < results.students.size(); ++s)
         for (std::size_t t = 0; t < results.students[s].runs.size(); ++t)
             if (results.students[s].runs[t].verdict != Verdict::Accepted) {
-                out += runDetails(results, s, t);
+                out += runDetails(results, s, t, !any);  // the first one open, as an example
                 any = true;
             }
     if (!any) out += "<p>Every run was accepted.</p>\n";
