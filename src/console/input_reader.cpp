@@ -12,6 +12,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "files/real_token.hpp"
 #include "loader/stoppable_wait.hpp"
 
 namespace lousa {
@@ -24,13 +25,6 @@ bool isCSpace(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 bool isDigit(int c) { return c >= '0' && c <= '9'; }
 bool isHexDigit(int c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 int lowerAscii(int c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; }
-
-// Numbers read from the keyboard always use the point, whatever locale the
-// process runs in.
-double cLocaleStrtod(const std::string& text) {
-    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-    return strtod_l(text.c_str(), nullptr, cLocale);
-}
 
 }  // namespace
 
@@ -175,14 +169,13 @@ std::optional<double> InputReader::scanReal() {
     // glibc's "%lf": what it reads is consumed even when the conversion then
     // fails; only the byte that did not fit stays in the input.
     skipWhiteSpace();
-    std::string text;
+    bool negative = false;
     int c = peek();
     if (c == '+' || c == '-') {
-        text.push_back(static_cast<char>(c));
+        negative = c == '-';
         get();
         c = peek();
     }
-    const bool negative = !text.empty() && text[0] == '-';
     // Inside "inf", "infinity" and "nan" glibc consumes the byte that breaks
     // the word as well.
     auto expectWord = [&](std::string_view word) {
@@ -199,54 +192,57 @@ std::optional<double> InputReader::scanReal() {
         if (!expectWord("nan")) return std::nullopt;
         return std::copysign(std::numeric_limits<double>::quiet_NaN(), negative ? -1.0 : 1.0);
     }
-    auto appendDigits = [&](auto isWanted) {
+    bool hexadecimal = false;
+    bool digits = false;
+    if (c == '0') {
+        get();
+        digits = true;
+        hexadecimal = lowerAscii(peek()) == 'x';
+        if (hexadecimal) get();
+    }
+    RealToken token(hexadecimal);
+    token.setNegative(negative);
+    auto takeDigits = [&](auto isWanted) {
         bool any = false;
         while (isWanted(peek())) {
-            text.push_back(static_cast<char>(get()));
+            token.addDigit(static_cast<char>(get()));
             any = true;
         }
         return any;
     };
     // An exponent letter is taken only after a mantissa digit; without digits
     // of its own it is consumed and ignored.
-    auto appendExponent = [&](char letter) {
+    auto takeExponent = [&](char letter) {
         if (lowerAscii(peek()) != letter) return;
         get();
-        std::string exponent(1, letter);
         const int sign = peek();
-        if (sign == '+' || sign == '-') exponent.push_back(static_cast<char>(get()));
-        std::string digits;
-        while (isDigit(peek())) digits.push_back(static_cast<char>(get()));
-        if (!digits.empty()) text += exponent + digits;
+        if (sign == '+' || sign == '-') token.setExponentNegative(get() == '-');
+        if (!isDigit(peek())) token.setExponentNegative(false);
+        while (isDigit(peek())) token.addExponentDigit(static_cast<char>(get()));
     };
-    bool digits = false;
-    if (c == '0') {
-        text.push_back(static_cast<char>(get()));
-        digits = true;
-        if (lowerAscii(peek()) == 'x') {
+    if (hexadecimal) {
+        const bool hexDigits = takeDigits(isHexDigit);
+        bool point = false;
+        if (peek() == '.') {
             get();
-            text += 'x';
-            const bool hexDigits = appendDigits(isHexDigit);
-            bool point = false;
-            if (peek() == '.') {
-                text.push_back(static_cast<char>(get()));
-                point = true;
-            }
-            const bool fraction = point && appendDigits(isHexDigit);
-            if (!hexDigits && !point) return std::nullopt;
-            if (!hexDigits && !fraction) return negative ? -0.0 : 0.0;  // "0x." reads as zero
-            appendExponent('p');
-            return cLocaleStrtod(text);
+            token.addPoint();
+            point = true;
         }
+        const bool fraction = point && takeDigits(isHexDigit);
+        if (!hexDigits && !point) return std::nullopt;
+        if (!hexDigits && !fraction) return negative ? -0.0 : 0.0;  // "0x." reads as zero
+        takeExponent('p');
+        return token.value();
     }
-    digits = appendDigits(isDigit) || digits;
+    digits = takeDigits(isDigit) || digits;
     if (peek() == '.') {
-        text.push_back(static_cast<char>(get()));
-        digits = appendDigits(isDigit) || digits;
+        get();
+        token.addPoint();
+        digits = takeDigits(isDigit) || digits;
     }
     if (!digits) return std::nullopt;
-    appendExponent('e');
-    return cLocaleStrtod(text);
+    takeExponent('e');
+    return token.value();
 }
 
 std::optional<std::string> InputReader::readLine(std::size_t maxKept, std::size_t* fullLength) {

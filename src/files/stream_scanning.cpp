@@ -1,8 +1,6 @@
 #include "files/stream_scanning.hpp"
 
-#include <clocale>
-#include <cstdlib>
-#include <locale.h>
+#include "files/real_token.hpp"
 
 namespace lousa {
 
@@ -46,22 +44,22 @@ ScanResult scanInteger(FluxoArquivo& stream, Word& value) {
 ScanResult scanReal(FluxoArquivo& stream, double& value) {
     int c = firstNonSpace(stream);
     if (c == FluxoArquivo::kEnd) return ScanResult::End;
-    std::string text;
+    RealToken token;
     if (c == '+' || c == '-') {
-        if (c == '-') text.push_back('-');
+        token.setNegative(c == '-');
         c = stream.getChar();
     }
     bool digits = false;
     while (isDigit(c)) {
-        text.push_back(static_cast<char>(c));
+        token.addDigit(static_cast<char>(c));
         digits = true;
         c = stream.getChar();
     }
     if (c == '.') {
-        text.push_back('.');
+        token.addPoint();
         c = stream.getChar();
         while (isDigit(c)) {
-            text.push_back(static_cast<char>(c));
+            token.addDigit(static_cast<char>(c));
             digits = true;
             c = stream.getChar();
         }
@@ -74,31 +72,27 @@ ScanResult scanReal(FluxoArquivo& stream, double& value) {
         // The exponent counts only when digits follow; otherwise the "e" and
         // a sign after it go back to the stream.
         const std::int64_t exponentAt = stream.position() - 1;
-        std::string exponent = "e";
         c = stream.getChar();
         if (c == '+' || c == '-') {
-            exponent.push_back(static_cast<char>(c));
+            token.setExponentNegative(c == '-');
             c = stream.getChar();
         }
         if (isDigit(c)) {
             while (isDigit(c)) {
-                exponent.push_back(static_cast<char>(c));
+                token.addExponentDigit(static_cast<char>(c));
                 c = stream.getChar();
             }
-            text += exponent;
             stream.ungetChar();
         } else {
+            token.setExponentNegative(false);
             stream.seek(exponentAt);
         }
     } else {
         stream.ungetChar();
     }
     // The text is C's own syntax, so C's conversion gives C's value (a
-    // signed infinity on overflow, zero or a denormal on underflow), in the
-    // "C" locale whatever the process's locale says about decimal points.
-    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", locale_t{});
-    const double parsed = strtod_l(text.c_str(), nullptr, cLocale);
-    value = parsed;
+    // signed infinity on overflow, zero or a denormal on underflow).
+    value = token.value();
     return ScanResult::Converted;
 }
 
