@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Nothing lost, whatever way a run ends: a program writes a text file and a
 # typed file, then ends by HALT, by a run-time error, by running off the end
-# of its code, or is stopped by SIGTERM, SIGINT, SIGHUP or SIGQUIT while it
+# of its code, or is stopped by SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGXCPU,
+# SIGALRM, SIGUSR1 (or killed by SIGKILL while it waits) while it
 # computes, sleeps in DELAY or waits for input, or by SIGPIPE when the reader
 # of its output goes away. Every byte it wrote must be on
 # disk; a stopped run must end promptly, by the signal it got (exit status
@@ -130,6 +131,14 @@ stop_with busy_sigquit busy QUIT silent_input
 stop_with asleep_sigterm asleep TERM silent_input
 stop_with waiting_sigint waiting INT silent_input
 stop_with waiting_sigterm waiting TERM silent_input
+# Any signal whose default ends the process (a grader's CPU-time limit, an
+# alarm...) is a stop signal; SIGKILL cannot be caught, but a run killed
+# while it waits has written its files out before waiting.
+stop_with busy_sigxcpu busy XCPU silent_input
+stop_with asleep_sigalrm asleep ALRM silent_input
+stop_with waiting_sigusr1 waiting USR1 silent_input
+stop_with asleep_sigkill asleep KILL silent_input
+stop_with waiting_sigkill waiting KILL silent_input
 
 # --- the reader of its output goes away (SIGPIPE): the same, by SIGPIPE
 pack pipe_closed "loop:
