@@ -173,6 +173,7 @@ void resetSignals() {
         if (!directory.ends_with('/')) directory += '/';
         Interpretador machine(*request.code, directory, &console);
         machine.randomSeed = request.seed;
+        machine.memoryAccount.ceiling = request.limits.memoryBytes;
         if (!machine.fileNames.confineTo(request.box.string())) failInChild("the box is not a directory");
         machine.run();
         console.finish();

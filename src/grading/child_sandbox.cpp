@@ -56,9 +56,12 @@ void confineChild(const RunRequest& request) {
     settings.limits.fileSizeBytes = l.outputBytes;
     settings.limits.openFiles = l.openFiles;
 #if !defined(__SANITIZE_ADDRESS__)
-    // The address sanitizer reserves terabytes of address space; its builds
-    // rely on the machine's own memory ceiling.
-    settings.limits.addressSpaceBytes = currentAddressSpace() + l.memoryBytes;
+    // The machine's own ceiling (the memory limit) ends a hog with the memory
+    // message; the address space, with room for the machine's bookkeeping
+    // beside it, catches what the ceiling does not count. The address
+    // sanitizer reserves terabytes of address space, so its builds rely on
+    // the ceiling alone.
+    settings.limits.addressSpaceBytes = currentAddressSpace() + l.memoryBytes + l.memoryBytes / 2 + (64ULL << 20);
 #endif
     if (!request.sandbox.enabled) {
         applyLimitsOnly(settings.limits);

@@ -19,9 +19,9 @@ const fs::path kExamples = fs::path(LOUSA_SOURCE_DIR) / "examples" / "grading";
 TEST(Problem, ReadsTheExamplePackage) {
     const Problem p = loadProblem(kExamples / "soma");
     EXPECT_EQ(p.name, "soma");
-    EXPECT_DOUBLE_EQ(p.limits.processorSeconds, 0.2);
+    EXPECT_DOUBLE_EQ(p.limits.processorSeconds, 0.25);
     EXPECT_DOUBLE_EQ(p.limits.wallSeconds, 6);
-    EXPECT_EQ(p.limits.memoryBytes, 64ULL << 20);
+    EXPECT_EQ(p.limits.memoryBytes, 16ULL << 20);
     EXPECT_EQ(p.limits.outputBytes, 1ULL << 20);
     EXPECT_TRUE(p.flags.spaceChangeSensitive);
     ASSERT_EQ(p.tests.size(), 3U);
