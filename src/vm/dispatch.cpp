@@ -8,6 +8,8 @@
 
 #include "vm/opcode_table.hpp"
 
+#include "engine/engine.hpp"
+
 #include "console/console.hpp"
 #include "instructions/compute/arithmetic.hpp"
 #include "instructions/compute/comparisons.hpp"
@@ -504,7 +506,10 @@ void Interpretador::threadedLoop() {
 void Interpretador::run() {
     try {
         start();
-        threadedLoop();
+        if (tier == Tier::fast)
+            engine::runTranslated(*this);
+        else
+            threadedLoop();
     } catch (const MemoryCeilingReached&) {
         endWithMemoryMessage();
     } catch (const std::bad_alloc&) {
@@ -519,7 +524,11 @@ std::uint64_t Interpretador::runBudget(std::uint64_t maxSteps) {
     std::uint64_t executed = 0;
     try {
         start();
-        loop<true>(maxSteps, executed);  // the count survives a run-time error
+        // The count survives a run-time error.
+        if (tier == Tier::fast)
+            engine::runTranslatedBudget(*this, maxSteps, executed);
+        else
+            loop<true>(maxSteps, executed);
     } catch (const MemoryCeilingReached&) {
         endWithMemoryMessage();
     } catch (const std::bad_alloc&) {

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "console/console.hpp"
+#include "engine/translation.hpp"
 #include "vm/latin1.hpp"
 
 namespace lousa {

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <bit>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -17,6 +18,7 @@
 #include "storage/lista_arquivos.hpp"
 #include "storage/lista_conjuntos.hpp"
 #include "storage/memoria_alocacao_dinamica.hpp"
+#include "engine/tier.hpp"
 #include "storage/pilha_escopo.hpp"
 #include "vm/word.hpp"
 #include "vm/word_memory.hpp"
@@ -24,6 +26,9 @@
 namespace lousa {
 
 class Console;
+namespace engine {
+class Translation;
+}
 
 // Thrown by raiseRuntimeError; carries nothing, the text is in the machine's
 // runtimeErrorText.
@@ -74,6 +79,8 @@ public:
     std::optional<UWord> randomSeed;  // where RANDOM starts (runs that must repeat); else the clock
     Word codeSize = 0;           // instructions are fetched only from words 0..codeSize-1
     FileNames fileNames;         // turns the program's file names into what is opened
+    Tier tier = tierFromEnvironment();  // which loop run and runBudget use
+    std::unique_ptr<engine::Translation> translation;  // the fast tier's code, made on first use
 
     // The opcode at pc, or an unassigned number when pc lies outside the code.
     [[nodiscard]] UWord fetchOpcode() const {

@@ -4,7 +4,9 @@
 // for wild addresses far beyond it, so that one stray write cannot make the
 // process allocate gigabytes. A word that was never written reads as 0.
 
+#include <algorithm>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "storage/memory_account.hpp"
@@ -35,6 +37,8 @@ public:
     }
     void write(UWord index, Word value) {
         if (index < dense_.size()) [[likely]] {
+            if (index < watchEnd_) [[unlikely]]
+                noteWatchedWrite(index, value);
             dense_[index] = value;
             return;
         }
@@ -58,7 +62,23 @@ public:
     // with the usual room for data above them.
     void reserveDense(UWord words);
 
+    // Words below `end` are watched: a write that changes one is remembered
+    // until taken (the translation tier watches the code this way).
+    void watchBelow(UWord end) { watchEnd_ = end; }
+    [[nodiscard]] bool watchedWordsChanged() const { return watchHit_; }
+    // The lowest and highest watched word changed since the last call.
+    std::pair<UWord, UWord> takeWatchedChanges() {
+        watchHit_ = false;
+        return {std::exchange(watchLow_, UWord{0xFFFFFFFFU}), std::exchange(watchHigh_, UWord{0})};
+    }
+
 private:
+    void noteWatchedWrite(UWord index, Word value) {
+        if (dense_[index] == value) return;
+        watchHit_ = true;
+        watchLow_ = std::min(watchLow_, index);
+        watchHigh_ = std::max(watchHigh_, index);
+    }
     [[nodiscard]] Word readSlow(UWord index) const;
     void writeSlow(UWord index, Word value);
 
@@ -66,6 +86,10 @@ private:
     std::vector<Word> dense_;
     UWord denseLimit_ = kDenseLimit;
     std::unordered_map<UWord, Word> sparse_;
+    UWord watchEnd_ = 0;
+    bool watchHit_ = false;
+    UWord watchLow_ = 0xFFFFFFFFU;
+    UWord watchHigh_ = 0;
 };
 
 }  // namespace lousa

@@ -1,0 +1,100 @@
+#pragma once
+// The translation tier's code: original instructions translated, a region at
+// a time when first reached, into internal instructions with their operands
+// resolved (internal_code.def), a side table from each internal instruction
+// back to the original address it stands for, and the map from original
+// addresses to the internal instructions that start there.
+//
+// Translations read the code as it stood when they were made; the machine's
+// memory watches the words below the code size and the loop throws every
+// translation away when one of the words they read has changed.
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "vm/word.hpp"
+
+namespace lousa {
+class WordMemory;
+}
+
+namespace lousa::engine {
+
+enum class Iop : std::uint16_t {
+#define IOP(name, weight, operands, meaning) name,
+#include "engine/internal_code.def"
+#undef IOP
+};
+
+inline constexpr std::size_t kIopCount = 0
+#define IOP(name, weight, operands, meaning) +1
+#include "engine/internal_code.def"
+#undef IOP
+    ;
+
+struct IopInfo {
+    std::string_view name;
+    std::uint16_t weight;
+    std::string_view meaning;
+};
+
+inline constexpr IopInfo kIopTable[kIopCount] = {
+#define IOP(name, weight, operands, meaning) {#name, weight, meaning},
+#include "engine/internal_code.def"
+#undef IOP
+};
+
+struct Insn {
+    const void* handler = nullptr;  // the loop's label for op, filled by the loop
+    Word a = 0, b = 0, c = 0;
+    Word target = 0;                // original jump target (t)
+    std::int32_t link = -1;         // index of target's translation, once known
+    Iop op = Iop::Generic;
+    std::uint16_t weight = 1;
+};
+
+class Translation {
+public:
+    explicit Translation(Word codeSize);
+
+    // Index of the internal instruction for original address pc, translating
+    // the region that starts there when there is none yet. Addresses
+    // outside the code map to an instruction that runs the reference step.
+    std::int32_t entryFor(const WordMemory& memory, Word pc);
+    [[nodiscard]] std::int32_t existingEntry(Word pc) const {
+        return static_cast<UWord>(pc) < static_cast<UWord>(codeSize_) ? entries_[static_cast<UWord>(pc)] : -1;
+    }
+
+    // Discards every translation when any word in [low, high] was read by one.
+    // Returns true when it did.
+    bool invalidate(UWord low, UWord high);
+
+    [[nodiscard]] Insn* code() { return code_.data(); }
+    [[nodiscard]] const std::vector<Insn>& instructions() const { return code_; }
+    [[nodiscard]] Word originOf(std::size_t index) const { return origin_[index]; }
+    // Instructions made since the loop last linked handlers.
+    [[nodiscard]] std::size_t linkedCount() const { return linked_; }
+    void markLinked() { linked_ = code_.size(); }
+
+    // Bytes held by translations, side table, entry map and coverage map.
+    [[nodiscard]] std::size_t bytesHeld() const;
+    [[nodiscard]] std::uint64_t flushes() const { return flushes_; }
+
+private:
+    void reset();
+    std::int32_t translateRegion(const WordMemory& memory, Word start);
+    std::int32_t emit(Iop op, Word origin, Word a = 0, Word b = 0, Word c = 0, Word target = 0);
+
+    Word codeSize_;
+    std::vector<Insn> code_;
+    std::vector<Word> origin_;         // side table: original address of each instruction
+    std::vector<std::int32_t> entries_;  // per code word: the instruction starting there, or -1
+    std::vector<UWord> entered_;       // code words with an entry, to clear them on a flush
+    std::vector<std::uint8_t> covered_;  // per code word: read by some translation
+    std::size_t linked_ = 0;
+    std::uint64_t flushes_ = 0;
+};
+
+}  // namespace lousa::engine
