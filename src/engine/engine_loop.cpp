@@ -23,7 +23,7 @@ namespace lousa::engine {
 
 namespace {
 
-[[nodiscard]] bool stopRequested(const Interpretador&) { return !running.load(std::memory_order_relaxed); }
+[[nodiscard]] bool halted(const Interpretador& vm) { return !vm.running.load(std::memory_order_relaxed); }
 
 Translation& translationOf(Interpretador& vm) {
     if (!vm.translation) vm.translation = std::make_unique<Translation>(vm.codeSize);
@@ -90,7 +90,7 @@ template <bool Budgeted>
     // A taken jump to the instruction's original target t.
 #define TAKE()                               \
     do {                                     \
-        if (stopRequested(vm)) goto stop_at_target; \
+        if (halted(vm)) goto stop_at_target; \
         if (ip->link >= 0) {                 \
             ip = base + ip->link;            \
             DISPATCH();                      \
@@ -102,7 +102,7 @@ template <bool Budgeted>
     do {                                                       \
         const Word to_ = (address);                            \
         const std::int32_t entry_ = tr.existingEntry(to_);     \
-        if (entry_ >= 0 && !stopRequested(vm)) {               \
+        if (entry_ >= 0 && !halted(vm)) {               \
             ip = base + entry_;                                \
             DISPATCH();                                        \
         }                                                      \
@@ -124,7 +124,7 @@ template <bool Budgeted>
 
 enter:
     // vm.pc is where to go on, the registers are written back.
-    if (stopRequested(vm)) return;
+    if (halted(vm)) return;
     {
         const std::int32_t index = tr.entryFor(mem, vm.pc);
         if (index < 0) {
@@ -182,7 +182,7 @@ after_reference:
 out_of_budget: __attribute__((unused));
     // Fewer steps left than this instruction stands for: the rest one by one.
     SYNC_OUT();
-    while (!stopRequested(vm) && executed < maxSteps) {
+    while (!halted(vm) && executed < maxSteps) {
         ++executed;
         vm.step();
     }
@@ -203,7 +203,7 @@ i_Generic: {
         flushed = tr.invalidate(low, high);
     }
     SYNC_IN();
-    if (stopRequested(vm)) return;
+    if (halted(vm)) return;
     if (!flushed && vm.pc == ip->b) NEXT();
     goto enter;
 }

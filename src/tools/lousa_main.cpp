@@ -4,10 +4,12 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "engine/tier.hpp"
 #include "loader/arquivo_compilado.hpp"
 #include "loader/run_sequence.hpp"
 #include "loader/standard_descriptors.hpp"
@@ -159,6 +161,10 @@ int runSandboxed(const ProgramInput& program, const Arguments& args) {
 int commandRun(const Arguments& args) {
     if (args.flag("--allow-weak-sandbox") && !args.option("--sandbox"))
         throw UsageError("--allow-weak-sandbox goes with --sandbox DIR");
+    if (const auto engine = args.option("--engine")) {
+        if (!tierByName(*engine)) throw UsageError("--engine takes reference or fast, not '" + *engine + "'");
+        ::setenv("LOUSA_ENGINE", engine->c_str(), 1);  // the run reads its tier where the runner does
+    }
     const ProgramInput program = loadProgram(args.file);
     requireProgram(program, args.file);
     std::fflush(stdout);
@@ -256,7 +262,7 @@ const std::vector<Command>& commands() {
          .run = commandPack},
         {.name = "run",
          .summary = "run a listing, code text or packed executable",
-         .help = "usage: lousa run FILE [--sandbox DIR [--allow-weak-sandbox]]\n"
+         .help = "usage: lousa run FILE [--sandbox DIR [--allow-weak-sandbox]] [--engine reference|fast]\n"
                  "\n"
                  "Runs a listing, code text or packed executable exactly as the runner would:\n"
                  "same console, same messages, exit status 0. Data files with relative names\n"
@@ -267,8 +273,12 @@ const std::vector<Command>& commands() {
                  "                        read and write nothing else (Landlock), open no\n"
                  "                        socket and start no process (seccomp).\n"
                  "  --allow-weak-sandbox  where the kernel lacks Landlock or seccomp, run with\n"
-                 "                        the layers there are instead of refusing.\n",
-         .valueOptions = {"--sandbox"},
+                 "                        the layers there are instead of refusing.\n"
+                 "  --engine TIER         the loop that runs it: 'reference' (the plain\n"
+                 "                        threaded loop) or 'fast' (the translation tier, the\n"
+                 "                        default); the same as LOUSA_ENGINE=TIER in the\n"
+                 "                        environment, which the runner reads.\n",
+         .valueOptions = {"--sandbox", "--engine"},
          .flags = {"--allow-weak-sandbox"},
          .run = commandRun},
         {.name = "trace",

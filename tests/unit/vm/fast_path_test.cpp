@@ -1,7 +1,5 @@
-// The threaded loop's fast paths against the plain loop: random programs of
-// the hot instructions, with operands that land on both sides of every fast
-// path's conditions (levels 0, 1 and 2, dense, heap, code and wild
-// addresses, zero divisors, indexes out of bounds), must leave the same
+// The reference threaded loop's fast paths against the plain loop: random
+// programs of the hot instructions (random_programs.hpp) must leave the same
 // memory, registers, heap words and error text either way.
 
 #include <gtest/gtest.h>
@@ -11,17 +9,14 @@
 #include <vector>
 
 #include "vm/interpretador.hpp"
+#include "unit/vm/random_programs.hpp"
 
 namespace lousa {
 namespace {
 
-struct Outcome {
-    std::vector<Word> dense;
-    Word pc, sp, bp, line;
-    bool error;
-    std::string text;
-    std::vector<Word> heapWords;
-};
+using testing::Outcome;
+using testing::randomProgram;
+using testing::runOn;
 
 constexpr std::uint64_t kBudget = 100'000;
 
@@ -29,70 +24,9 @@ constexpr std::uint64_t kBudget = 100'000;
 // programs that do not end within kBudget (stores into the code can turn a
 // forward jump into a loop).
 Outcome runWith(const std::vector<Word>& code, bool threaded, bool* ended = nullptr) {
-    Interpretador m(code, "", nullptr);
-    if (threaded) {
-        m.run();
-    } else {
-        const std::uint64_t executed = m.runBudget(kBudget);
-        if (ended) *ended = executed < kBudget || !m.running;
-    }
-    Outcome o{{}, m.pc, m.sp, m.bp, m.currentLine, m.runtimeErrorRaised, m.runtimeErrorText, {}};
-    o.dense.assign(m.memory.denseData(), m.memory.denseData() + m.memory.denseSize());
-    for (Word a = -2; a >= -40; --a) o.heapWords.push_back(m.heap.read(a));
+    const Outcome o = runOn(code, Tier::reference, threaded ? 0 : kBudget);
+    if (ended) *ended = o.executed < kBudget;
     return o;
-}
-
-// Picks an operand word: mostly small stack-area addresses and values,
-// sometimes code addresses, heap pointers, negative or wild words.
-Word someWord(std::mt19937& rng, Word codeSize) {
-    switch (rng() % 8) {
-        case 0: return static_cast<Word>(rng() % 5) - 1;
-        case 1: return static_cast<Word>(rng() % static_cast<unsigned>(codeSize));
-        case 2: return -2 - static_cast<Word>(rng() % 20);
-        case 3: return static_cast<Word>(rng());
-        default: return codeSize + static_cast<Word>(rng() % 40);
-    }
-}
-
-std::vector<Word> randomProgram(std::mt19937& rng) {
-    const Word codeGuess = 200;
-    // Frame of 30 words; a heap block of 24 words whose pointer goes to local 3.
-    std::vector<Word> code = {94, 30, 100, 4, 126, 0, 3, 89, 24, 8, 1};
-    while (code.size() < 180) {
-        switch (rng() % 26) {
-            case 0: code.insert(code.end(), {127, static_cast<Word>(rng() % 3), static_cast<Word>(rng() % 34) - 2}); break;
-            case 1: code.insert(code.end(), {126, static_cast<Word>(rng() % 3), static_cast<Word>(rng() % 34) - 2}); break;
-            case 2: code.insert(code.end(), {58, someWord(rng, codeGuess)}); break;
-            case 3: code.insert(code.end(), {8, static_cast<Word>(rng() % 4)}); break;
-            case 4: code.insert(code.end(), {121, static_cast<Word>(rng() % 4)}); break;
-            case 5: code.insert(code.end(), {127, 0, 3}); break;  // the heap pointer
-            case 6: code.push_back(1); break;
-            case 7: code.push_back(114); break;
-            case 8: code.push_back(85); break;
-            case 9: code.push_back(84); break;
-            case 10: code.push_back(static_cast<Word>(rng() % 2 ? 73 : 74)); break;
-            case 11: code.push_back(static_cast<Word>(rng() % 2 ? 18 : 19)); break;
-            case 12: code.push_back(45); break;
-            case 13: code.insert(code.end(), {103, static_cast<Word>(rng()), static_cast<Word>(rng() % 3 == 0 ? 0x7FF80000 : rng())}); break;
-            case 14: code.push_back(static_cast<Word>(std::vector<Word>{2, 115, 86}[rng() % 3])); break;
-            case 15: code.push_back(static_cast<Word>(rng() % 2 ? 77 : 75)); break;
-            case 16: code.push_back(64); break;
-            case 17: code.insert(code.end(), {62, static_cast<Word>(rng() % 100)}); break;
-            case 18: code.insert(code.end(), {65, static_cast<Word>(rng() % 3) - 1, static_cast<Word>(rng() % 10)}); break;
-            case 19: code.insert(code.end(), {24, static_cast<Word>(rng() % 3), static_cast<Word>(rng() % 3) - 1}); break;
-            case 20: code.insert(code.end(), {58, static_cast<Word>(rng() % 20)}); break;
-            case 21: code.push_back(79); break;  // POP keeps the stack from only growing
-            case 22: code.push_back(static_cast<Word>(rng() % 2 ? 5 : 91)); break;
-            case 23:  // a comparison and a forward JUMP_FALSE (to the final HALT, patched below)
-                code.insert(code.end(), {static_cast<Word>(std::vector<Word>{73, 74, 18, 19, 45}[rng() % 5]), 40, -1});
-                break;
-            default: code.insert(code.end(), {58, static_cast<Word>(rng() % 8)}); break;
-        }
-    }
-    code.push_back(43);
-    for (std::size_t i = 0; i + 2 < code.size(); ++i)
-        if (code[i + 1] == 40 && code[i + 2] == -1) code[i + 2] = static_cast<Word>(code.size() - 1);
-    return code;
 }
 
 TEST(FastPaths, ThreadedLoopMatchesThePlainLoop) {

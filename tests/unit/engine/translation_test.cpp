@@ -1,0 +1,179 @@
+// The translation tier against the reference loop: the same memory,
+// registers, heap words, error text and line, and under a budget the same
+// count of executed instructions, wherever the budget cuts a fused form.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "engine/tier.hpp"
+#include "engine/translation.hpp"
+#include "vm/interpretador.hpp"
+#include "unit/vm/random_programs.hpp"
+
+namespace lousa {
+namespace {
+
+using testing::Outcome;
+using testing::runOn;
+
+constexpr std::uint64_t kBudget = 100'000;
+
+void expectSame(const Outcome& fast, const Outcome& reference, const std::string& what) {
+    ASSERT_EQ(fast.error, reference.error) << what << reference.text;
+    EXPECT_EQ(fast.text, reference.text) << what;
+    EXPECT_EQ(fast.pc, reference.pc) << what;
+    EXPECT_EQ(fast.sp, reference.sp) << what;
+    EXPECT_EQ(fast.bp, reference.bp) << what;
+    EXPECT_EQ(fast.line, reference.line) << what;
+    EXPECT_EQ(fast.executed, reference.executed) << what;
+    EXPECT_EQ(fast.heapWords, reference.heapWords) << what;
+    ASSERT_EQ(fast.dense.size(), reference.dense.size()) << what;
+    for (std::size_t i = 0; i < reference.dense.size(); ++i)
+        ASSERT_EQ(fast.dense[i], reference.dense[i]) << what << ", word " << i;
+}
+
+// Every budget from 1 to past the end: each cut, inside a fused form or not,
+// leaves the machine as the reference leaves it.
+void expectSameAtEveryBudget(const std::vector<Word>& code, const std::string& what) {
+    const Outcome whole = runOn(code, Tier::reference, kBudget);
+    ASSERT_LT(whole.executed, kBudget) << what << " must end";
+    for (std::uint64_t budget = 1; budget <= whole.executed + 1; ++budget)
+        expectSame(runOn(code, Tier::fast, budget), runOn(code, Tier::reference, budget),
+                   what + ", budget " + std::to_string(budget));
+    Outcome unbudgeted = runOn(code, Tier::fast);
+    unbudgeted.executed = whole.executed;
+    expectSame(unbudgeted, whole, what + ", no budget");
+}
+
+TEST(TranslationTier, RandomProgramsMatchTheReference) {
+    std::mt19937 rng(1207);
+    int errors = 0, patched = 0, compared = 0;
+    for (int round = 0; round < 1500; ++round) {
+        const std::vector<Word> code = testing::randomProgram(rng);
+        const std::string what = "round " + std::to_string(round);
+        const Outcome reference = runOn(code, Tier::reference, kBudget);
+        expectSame(runOn(code, Tier::fast, kBudget), reference, what);
+        // A budget that ends the run somewhere inside it.
+        const std::uint64_t cut = 1 + rng() % std::max<std::uint64_t>(reference.executed, 1);
+        expectSame(runOn(code, Tier::fast, cut), runOn(code, Tier::reference, cut), what + ", cut " + std::to_string(cut));
+        if (::testing::Test::HasFatalFailure()) return;
+        if (reference.executed >= kBudget) continue;
+        Outcome fast = runOn(code, Tier::fast);
+        fast.executed = reference.executed;
+        expectSame(fast, reference, what + ", no budget");
+        ++compared;
+        errors += reference.error ? 1 : 0;
+        for (std::size_t i = 0; i < code.size(); ++i) {
+            if (reference.dense[i] != code[i]) {
+                ++patched;
+                break;
+            }
+        }
+    }
+    // Every kind of run was exercised.
+    EXPECT_GT(errors, 50);
+    EXPECT_GT(compared - errors, 50);
+    EXPECT_GT(patched, 20);
+}
+
+// A loop that rewrites, each time round, the operand of one of its own
+// PUSH instructions and the opcode after it (ADD_INT or SUB_INT), and a
+// store into the instruction that directly follows the store.
+TEST(TranslationTier, SelfPatchingCodeGivesTheExactResult) {
+    // bp is the code size, 73: ADDR_UP 0 -47 names word 26, -46 word 27, -2 word 71.
+    const std::vector<Word> program = {
+        94, 2, 100, 4,                                                    // 0: ENTER_JUMP 2 100 4; i at bp+3, s at bp+4
+        126, 0, 3, 58, 0, 8, 1,                                           // 4: i := 0
+        127, 0, 3, 58, 10, 73, 40, 64,                                    // 11: while i < 10
+        126, 0, 4, 127, 0, 4, 58, 1, 1, 8, 1,                             // 19: s := s + k (k: word 26, ADD_INT: word 27)
+        126, 0, -47, 127, 0, 3, 58, 3, 85, 8, 1,                          // 30: word 26 := i * 3
+        126, 0, -46, 127, 0, 3, 58, 2, 84, 58, 113, 85, 58, 1, 1, 8, 1,  // 41: word 27 := (i mod 2) * 113 + 1
+        126, 0, 3, 64, 60, 11,                                            // 58: i := i + 1; loop
+        126, 0, -2, 58, 43, 8, 1,                                         // 64: word 71 := HALT
+        60, 0};                                                           // 71: JUMP 0, replaced by the store just before
+    ASSERT_EQ(program.size(), 73U);
+
+    Word s = 0, k = 1, op = 1;
+    for (Word i = 0; i < 10; ++i) {
+        s = op == 1 ? s + k : s - k;
+        k = i * 3;
+        op = (i % 2) * 113 + 1;
+    }
+    const std::size_t sAt = program.size() + 4;
+    for (const Tier tier : {Tier::reference, Tier::fast}) {
+        const Outcome o = runOn(program, tier);
+        ASSERT_FALSE(o.error) << tierName(tier) << o.text;
+        EXPECT_EQ(o.dense[sAt], s) << tierName(tier);
+        EXPECT_EQ(o.dense[71], 43) << tierName(tier);  // the HALT it wrote, and ran
+        EXPECT_EQ(o.pc, 72) << tierName(tier);
+    }
+    expectSameAtEveryBudget(program, "self-patching loop");
+}
+
+// Run-time errors raised by the second or later instruction of a fused form,
+// and cases where a fused form's common case does not hold: the text, its
+// line, pc and the count are the reference's.
+TEST(TranslationTier, ErrorsInsideFusedFormsMatchTheReference) {
+    struct Case {
+        const char* name;
+        std::vector<Word> body;  // after ENTER_JUMP 4 100 4 (locals at bp+3..bp+6, all 0)
+    };
+    const std::vector<Case> cases = {
+        {"PUSH 0; MOD_INT", {62, 5, 58, 9, 58, 0, 84, 43}},
+        {"LOAD_UP 0; MOD_INT by a zero local", {62, 6, 58, 9, 127, 0, 3, 84, 43}},
+        {"CHECK_INDEX; INDEX_ADDR", {62, 7, 126, 0, 4, 127, 0, 3, 65, 1, 5, 24, 1, 1, 58, 1, 8, 1, 43}},
+        {"FIELD; LOAD_N of a wild address", {62, 8, 58, 2000000000, 52, 5, 121, 1, 43}},
+        {"local against constant, wild frame", {62, 9, 127, 0, 100000000, 58, 3, 73, 40, 4, 43}},
+        {"ENTER past the memory limit", {62, 10, 57, 900000, 0, 43}},
+        {"STORE_N into the code", {62, 11, 126, 0, -2, 58, 43, 8, 1, 58, 0, 43}},
+        {"INC of a heap word, then of a local and a jump", {62, 12, 89, 4, 64, 126, 0, 3, 64, 60, 15, 43}},
+        {"RET_PROC with no frame", {62, 13, 42, 0}},
+        {"LOAD_N 2 past the contiguous memory", {62, 14, 58, 5000000, 121, 2, 43}},
+    };
+    for (const Case& c : cases) {
+        std::vector<Word> code = {94, 4, 100, 4};
+        code.insert(code.end(), c.body.begin(), c.body.end());
+        expectSameAtEveryBudget(code, c.name);
+    }
+}
+
+TEST(TranslationTier, StopRequestEndsAnEndlessLoop) {
+    // ENTER_JUMP 1 100 4; 4: i := i + 1 (ADDR_UP 0 3; INC); JUMP 4.
+    Interpretador m({94, 1, 100, 4, 126, 0, 3, 64, 60, 4}, "", nullptr);
+    m.tier = Tier::fast;
+    std::thread stopper([&m] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        m.requestStop();
+    });
+    m.run();
+    stopper.join();
+    EXPECT_FALSE(m.runtimeErrorRaised);
+    EXPECT_EQ(m.pc, 4);  // at the loop's head, between two instructions
+    EXPECT_GT(m.readWord(m.codeSize + 3), 0);
+}
+
+TEST(TranslationTier, TiersAreNamed) {
+    EXPECT_EQ(tierByName("reference"), Tier::reference);
+    EXPECT_EQ(tierByName("fast"), Tier::fast);
+    EXPECT_EQ(tierByName("Fast"), std::nullopt);
+    EXPECT_EQ(tierByName(""), std::nullopt);
+    for (const Tier tier : {Tier::reference, Tier::fast}) EXPECT_EQ(tierByName(tierName(tier)), tier);
+}
+
+// The translation is lazy and its size follows the code run, not the code's size.
+TEST(TranslationTier, TranslatesOnlyWhatRuns) {
+    std::vector<Word> code = {94, 0, 100, 4, 58, 1, 43};
+    code.resize(200000, 79);  // never reached
+    Interpretador m(code, "", nullptr);
+    m.tier = Tier::fast;
+    m.run();
+    ASSERT_TRUE(m.translation);
+    EXPECT_LT(m.translation->instructions().size(), 10U);
+}
+
+}  // namespace
+}  // namespace lousa

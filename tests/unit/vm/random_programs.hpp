@@ -1,0 +1,144 @@
+#pragma once
+// Random programs of the hot instructions and the outcome of running one,
+// for the tests that hold one loop against another: the reference threaded
+// loop against the plain loop, the translation tier against the reference.
+// Operands land on both sides of every fast path's conditions (levels 0, 1
+// and 2, dense, heap, code and wild addresses, zero divisors, indexes out of
+// bounds), and some programs store into their own code.
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <random>
+#include <thread>
+#include <string>
+#include <vector>
+
+#include "vm/interpretador.hpp"
+
+namespace lousa::testing {
+
+struct Outcome {
+    std::vector<Word> dense;
+    Word pc, sp, bp, line;
+    bool error;
+    std::string text;
+    std::vector<Word> heapWords;
+    std::uint64_t executed = 0;  // under a budget
+
+    bool operator==(const Outcome&) const = default;
+};
+
+inline Outcome outcomeOf(const Interpretador& m) {
+    Outcome o{{}, m.pc, m.sp, m.bp, m.currentLine, m.runtimeErrorRaised, m.runtimeErrorText, {}};
+    o.dense.assign(m.memory.denseData(), m.memory.denseData() + m.memory.denseSize());
+    for (Word a = -2; a >= -40; --a) o.heapWords.push_back(m.heap.read(a));
+    return o;
+}
+
+// Runs code on the given tier, without a budget (budget 0) or under one.
+// A run without a budget that has not ended after ten seconds (a loop that
+// should have ended) is stopped, so that the outcome differs and the test
+// fails instead of hanging.
+inline Outcome runOn(const std::vector<Word>& code, Tier tier, std::uint64_t budget = 0) {
+    Interpretador m(code, "", nullptr);
+    m.tier = tier;
+    std::uint64_t executed = 0;
+    if (budget == 0) {
+        std::mutex mutex;
+        std::condition_variable ended;
+        bool done = false;
+        std::thread watchdog([&] {
+            std::unique_lock lock(mutex);
+            if (!ended.wait_for(lock, std::chrono::seconds(10), [&] { return done; })) m.requestStop();
+        });
+        m.run();
+        {
+            const std::lock_guard lock(mutex);
+            done = true;
+        }
+        ended.notify_one();
+        watchdog.join();
+    } else {
+        executed = m.runBudget(budget);
+    }
+    Outcome o = outcomeOf(m);
+    o.executed = executed;
+    return o;
+}
+
+// Picks an operand word: mostly small stack-area addresses and values,
+// sometimes code addresses, heap pointers, negative or wild words.
+inline Word someWord(std::mt19937& rng, Word codeSize) {
+    switch (rng() % 8) {
+        case 0: return static_cast<Word>(rng() % 5) - 1;
+        case 1: return static_cast<Word>(rng() % static_cast<unsigned>(codeSize));
+        case 2: return -2 - static_cast<Word>(rng() % 20);
+        case 3: return static_cast<Word>(rng());
+        default: return codeSize + static_cast<Word>(rng() % 40);
+    }
+}
+
+inline std::vector<Word> randomProgram(std::mt19937& rng) {
+    const Word codeGuess = 200;
+    // Frame of 30 words; a heap block of 24 words whose pointer goes to local 3.
+    std::vector<Word> code = {94, 30, 100, 4, 126, 0, 3, 89, 24, 8, 1};
+    while (code.size() < 180) {
+        switch (rng() % 34) {
+            case 0: code.insert(code.end(), {127, static_cast<Word>(rng() % 3), static_cast<Word>(rng() % 34) - 2}); break;
+            case 1: code.insert(code.end(), {126, static_cast<Word>(rng() % 3), static_cast<Word>(rng() % 34) - 2}); break;
+            case 2: code.insert(code.end(), {58, someWord(rng, codeGuess)}); break;
+            case 3: code.insert(code.end(), {8, static_cast<Word>(rng() % 4)}); break;
+            case 4: code.insert(code.end(), {121, static_cast<Word>(rng() % 4)}); break;
+            case 5: code.insert(code.end(), {127, 0, 3}); break;  // the heap pointer
+            case 6: code.push_back(1); break;
+            case 7: code.push_back(114); break;
+            case 8: code.push_back(85); break;
+            case 9: code.push_back(84); break;
+            case 10: code.push_back(static_cast<Word>(rng() % 2 ? 73 : 74)); break;
+            case 11: code.push_back(static_cast<Word>(rng() % 2 ? 18 : 19)); break;
+            case 12: code.push_back(45); break;
+            case 13: code.insert(code.end(), {103, static_cast<Word>(rng()), static_cast<Word>(rng() % 3 == 0 ? 0x7FF80000 : rng())}); break;
+            case 14: code.push_back(static_cast<Word>(std::vector<Word>{2, 115, 86}[rng() % 3])); break;
+            case 15: code.push_back(static_cast<Word>(rng() % 2 ? 77 : 75)); break;
+            case 16: code.push_back(64); break;
+            case 17: code.insert(code.end(), {62, static_cast<Word>(rng() % 100)}); break;
+            case 18: code.insert(code.end(), {65, static_cast<Word>(rng() % 3) - 1, static_cast<Word>(rng() % 10)}); break;
+            case 19: code.insert(code.end(), {24, static_cast<Word>(rng() % 3), static_cast<Word>(rng() % 3) - 1}); break;
+            case 20: code.insert(code.end(), {58, static_cast<Word>(rng() % 20)}); break;
+            case 21: code.push_back(79); break;  // POP keeps the stack from only growing
+            case 22: code.push_back(static_cast<Word>(rng() % 2 ? 5 : 91)); break;
+            case 23:  // a comparison and a forward JUMP_FALSE (to the final HALT, patched below)
+                code.insert(code.end(), {static_cast<Word>(std::vector<Word>{73, 74, 18, 19, 45}[rng() % 5]), 40, -1});
+                break;
+            // The compiler's fixed sequences, which the translation tier fuses.
+            case 24:  // a local against a constant, and a forward JUMP_FALSE
+                code.insert(code.end(), {127, 0, static_cast<Word>(rng() % 34) - 2, 58, static_cast<Word>(rng() % 8),
+                                         static_cast<Word>(std::vector<Word>{73, 74, 18, 19, 45}[rng() % 5]), 40, -1});
+                break;
+            case 25: code.insert(code.end(), {126, 0, static_cast<Word>(rng() % 34) - 2, 64}); break;
+            case 26:  // v := k, sometimes into the program's own code (bp is the code size)
+                code.insert(code.end(), {126, 0, static_cast<Word>(rng() % 3 == 0 ? -static_cast<Word>(rng() % codeGuess) : static_cast<Word>(rng() % 34) - 2),
+                                         58, someWord(rng, codeGuess), 8, 1});
+                break;
+            case 27: code.insert(code.end(), {126, 0, static_cast<Word>(rng() % 34) - 2, 127, 0, static_cast<Word>(rng() % 34) - 2, 8, 1}); break;
+            case 28: code.insert(code.end(), {58, static_cast<Word>(rng() % 4) - 1, static_cast<Word>(std::vector<Word>{1, 114, 85, 84}[rng() % 4])}); break;
+            case 29: code.insert(code.end(), {127, 0, static_cast<Word>(rng() % 34) - 2, static_cast<Word>(std::vector<Word>{1, 114, 85}[rng() % 3])}); break;
+            case 30: code.insert(code.end(), {65, static_cast<Word>(rng() % 3) - 1, static_cast<Word>(rng() % 10), 24, 1, static_cast<Word>(rng() % 3) - 1}); break;
+            case 31: code.insert(code.end(), {52, static_cast<Word>(rng() % 4), 121, 1}); break;
+            case 32: code.insert(code.end(), {62, static_cast<Word>(rng() % 100), 127, 0, static_cast<Word>(rng() % 34) - 2}); break;
+            default: code.insert(code.end(), {58, static_cast<Word>(rng() % 8)}); break;
+        }
+    }
+    // Now and then a backward jump to the start of the body: a loop, which
+    // a JUMP_FALSE or stores into the code may end.
+    if (rng() % 4 == 0) code.insert(code.end(), {60, 11});
+    code.push_back(43);
+    for (std::size_t i = 0; i + 2 < code.size(); ++i)
+        if (code[i + 1] == 40 && code[i + 2] == -1) code[i + 2] = static_cast<Word>(code.size() - 1);
+    return code;
+}
+
+
+}  // namespace lousa::testing
