@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
@@ -416,7 +417,12 @@ TEST_F(ToolCli, ManPageDescribesEveryCommandAndOptionOfTheHelp) {
         ++commands;
         const std::size_t section = man.find(".SS \"lousa " + command);
         ASSERT_NE(section, std::string::npos) << command << " has no section in lousa(1)";
-        const std::string text = man.substr(section, man.find("\n.SS \"lousa ", man.find('\n', section)) - section);
+        // The command's sections run to the next command's or to the next .SH.
+        std::size_t end = section;
+        do end = man.find("\n.SS \"lousa ", end + 1);
+        while (end != std::string::npos && man.compare(end + 12, command.size() + 1, command + " ") == 0);
+        end = std::min(end, man.find("\n.SH ", section));
+        const std::string text = man.substr(section, end - section);
         // Every option the command's help names is in its section of the page.
         const std::string help = lousa(command + " --help").out;
         for (std::size_t at = help.find(" -"); at != std::string::npos; at = help.find(" -", at + 1)) {
