@@ -5,8 +5,8 @@
 namespace lousa {
 
 ScreenModel::ScreenModel(int columns, int rows)
-    : columns_(std::max(columns, 1)),
-      rows_(std::max(rows, 1)),
+    : columns_(std::clamp(columns, 1, kMaxColumns)),
+      rows_(std::clamp(rows, 1, kMaxRows)),
       cells_(static_cast<std::size_t>(columns_) * static_cast<std::size_t>(rows_)),
       window_{1, 1, columns_, rows_} {}
 

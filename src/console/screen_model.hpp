@@ -57,9 +57,13 @@ public:
 class ScreenModel {
 public:
     static constexpr std::uint8_t kStartupAttribute = 7;
+    // The largest screen taken: a terminal may report any size (65535 x 65535
+    // would be gigabytes of cells); a larger one is used in its top-left part.
+    static constexpr int kMaxColumns = 1000;
+    static constexpr int kMaxRows = 1000;
 
-    // A screen of the given size (each at least 1); the window is the whole
-    // screen, the cursor at its top-left corner, every cell a blank in 7.
+    // A screen of the given size (each from 1 to its maximum); the window is
+    // the whole screen, the cursor at its top-left corner, every cell a blank in 7.
     explicit ScreenModel(int columns = 80, int rows = 25);
 
     void setObserver(ScreenObserver* observer) { observer_ = observer; }

@@ -28,6 +28,8 @@ std::atomic<FluxoArquivo*> registry[kRegistrySize]{};
 
 int claimSlot(FluxoArquivo* stream) {
     for (int i = 0; i < kRegistrySize; ++i) {
+        // A plain load passes a taken slot cheaply; the exchange claims a free one.
+        if (registry[i].load(std::memory_order_relaxed) != nullptr) continue;
         FluxoArquivo* expected = nullptr;
         if (registry[i].compare_exchange_strong(expected, stream, std::memory_order_release)) return i;
     }

@@ -1,50 +1,53 @@
 #include "storage/lista_arquivos.hpp"
 
-#include <algorithm>
-
 namespace lousa {
 
+// A path has at most one entry (add refuses a second), so the first entry
+// for a path is the only one.
 FluxoArquivo* ListaArquivos::find(const std::string& path, char letter) const {
-    for (const auto& file : files) {
-        if (file->path != path) continue;
-        if ((letter == 'r' || letter == 'w') && file->mode != letter) continue;
-        return file->stream.get();
-    }
-    return nullptr;
+    const auto it = byPath.find(path);
+    if (it == byPath.end()) return nullptr;
+    const ArquivoLista& file = *it->second;
+    if ((letter == 'r' || letter == 'w') && file.mode != letter) return nullptr;
+    return file.stream.get();
 }
 
 bool ListaArquivos::add(std::string path, std::unique_ptr<FluxoArquivo> stream, char mode, bool typed) {
-    if (find(path, 'a') != nullptr) return false;  // `stream` closes as it goes out of scope
-    auto file = std::make_unique<ArquivoLista>();
-    file->path = std::move(path);
-    file->mode = mode;
-    file->typed = typed;
-    file->stream = std::move(stream);
-    adopt(*file->stream);
-    files.push_back(std::move(file));
+    if (byPath.contains(path)) return false;  // `stream` closes as it goes out of scope
+    const Entry entry = files.insert(files.end(), ArquivoLista{std::move(path), mode, typed, std::move(stream)});
+    byPath.emplace(entry->path, entry);
+    byStream.emplace(entry->stream.get(), entry);
+    adopt(*entry->stream);
     return true;
 }
 
+void ListaArquivos::erase(Entry entry) {
+    byPath.erase(entry->path);
+    byStream.erase(entry->stream.get());
+    files.erase(entry);
+}
+
 void ListaArquivos::remove(const std::string& path) {
-    const auto it = std::find_if(files.begin(), files.end(), [&](const auto& file) { return file->path == path; });
-    if (it != files.end()) files.erase(it);
+    const auto it = byPath.find(path);
+    if (it != byPath.end()) erase(it->second);
 }
 
 FluxoArquivo* ListaArquivos::reopenAppend(FluxoArquivo* stream, int& error) {
     error = 0;
-    const auto it =
-        std::find_if(files.begin(), files.end(), [&](const auto& file) { return file->stream.get() == stream; });
-    if (it == files.end() || stream == nullptr) return nullptr;
-    ArquivoLista& file = **it;
-    file.stream->close();
-    std::unique_ptr<FluxoArquivo> reopened = FluxoArquivo::open(file.path, file.typed ? "ab" : "a", error);
+    const auto it = byStream.find(stream);
+    if (it == byStream.end() || stream == nullptr) return nullptr;
+    const Entry entry = it->second;
+    entry->stream->close();
+    std::unique_ptr<FluxoArquivo> reopened = FluxoArquivo::open(entry->path, entry->typed ? "ab" : "a", error);
     if (!reopened) {
-        files.erase(it);
+        erase(entry);
         return nullptr;
     }
-    file.stream = std::move(reopened);
-    adopt(*file.stream);
-    return file.stream.get();
+    byStream.erase(it);
+    entry->stream = std::move(reopened);
+    byStream.emplace(entry->stream.get(), entry);
+    adopt(*entry->stream);
+    return entry->stream.get();
 }
 
 void ListaArquivos::adopt(FluxoArquivo& stream) {
@@ -55,16 +58,18 @@ void ListaArquivos::adopt(FluxoArquivo& stream) {
 void ListaArquivos::flushEach(const FluxoArquivo* except) {
     if (flushing_) return;
     flushing_ = true;
-    for (auto& file : files) {
-        if (file->stream && file->stream.get() != except) file->stream->flush();
+    for (ArquivoLista& file : files) {
+        if (file.stream && file.stream.get() != except) file.stream->flush();
     }
     flushing_ = false;
 }
 
 void ListaArquivos::closeAll() {
-    for (auto& file : files) {
-        if (file->stream) file->stream->close();
+    for (ArquivoLista& file : files) {
+        if (file.stream) file.stream->close();
     }
+    byStream.clear();
+    byPath.clear();
     files.clear();
 }
 

@@ -8,10 +8,15 @@
 // The table owns the streams: removing an entry, refusing one, or
 // destroying the table closes them, so everything a program wrote reaches
 // the disk however the run ends.
+//
+// Entries are kept in the order they were added (the order closeAll closes
+// them in) and indexed by path and by stream, so that every look-up takes
+// constant time however many files are open.
 
+#include <list>
 #include <memory>
 #include <string>
-#include <vector>
+#include <unordered_map>
 
 #include "files/file_stream.hpp"
 
@@ -60,10 +65,14 @@ public:
     [[nodiscard]] std::size_t size() const { return files.size(); }
 
 private:
+    using Entry = std::list<ArquivoLista>::iterator;
+    void erase(Entry entry);
     // Gives a stream of the table its wait hook.
     void adopt(FluxoArquivo& stream);
 
-    std::vector<std::unique_ptr<ArquivoLista>> files;
+    std::list<ArquivoLista> files;
+    std::unordered_map<std::string, Entry> byPath;
+    std::unordered_map<const FluxoArquivo*, Entry> byStream;
     bool flushing_ = false;  // a flush that waits must not start another
 };
 

@@ -16,8 +16,6 @@ constexpr Word wrapNeg(Word a) { return static_cast<Word>(0U - static_cast<UWord
 // Frame-reserving instructions keep sp plus the requested space at or below this.
 inline constexpr Word MEMORY_LIMIT = 800000;
 
-// Bounds that only hostile code reaches: following more static links, or
-// indexing more array dimensions, than this is cut here.
 // How far a string on the stack is searched for its -1 marker: a string
 // without one is consumed this far and no further.
 inline constexpr Word kStringScanLimit = 4097;
@@ -27,7 +25,7 @@ constexpr Word lowByte(Word value) { return value & 0xFF; }
 constexpr Word signedByte(Word value) { return static_cast<std::int8_t>(static_cast<std::uint8_t>(value & 0xFF)); }
 constexpr Word lowWord(Word value) { return value & 0xFFFF; }
 
-inline constexpr Word kMaxStaticLevels = 1 << 16;
+// A bound only hostile code reaches: indexing more array dimensions than this is cut here.
 inline constexpr Word kMaxDimensions = 1 << 16;
 
 }  // namespace lousa

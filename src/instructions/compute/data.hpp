@@ -75,11 +75,30 @@ inline void Interpretador::opLoadN() {
     pc = wrapAdd(pc, 2);
 }
 
+// Follows `levels` static links up from bp, exactly, in bounded time. The
+// chain only reads memory, so once it comes back to a frame it has passed it
+// repeats with that period: Brent's method finds a repeat within the chain's
+// distinct frames, and the steps still to go are reduced modulo the period.
 inline Word Interpretador::frameOf(Word levels) const {
     Word base = bp;
-    // Static nesting is shallow; the cap keeps a wild level count from stalling the run.
-    const Word steps = std::min<Word>(levels, kMaxStaticLevels);
-    for (Word i = 0; i < steps; ++i) base = readWord(base);
+    Word left = std::max<Word>(levels, 0);
+    Word marked = base;  // a frame of the chain, moved up at each power of two
+    Word sinceMark = 0;
+    Word power = 1;
+    while (left > 0) {
+        base = readWord(base);
+        --left;
+        ++sinceMark;
+        if (base == marked) {
+            for (left %= sinceMark; left > 0; --left) base = readWord(base);
+            break;
+        }
+        if (sinceMark == power) {
+            marked = base;
+            sinceMark = 0;
+            power = power < (Word{1} << 30) ? power * 2 : power;
+        }
+    }
     return base;
 }
 

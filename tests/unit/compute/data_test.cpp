@@ -204,6 +204,40 @@ TEST(HostileOperands, WildAddressesAndPopsStayBounded) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));  // generous for sanitizer builds
 }
 
+// Static links that lead into a loop (a tail of frames, then frames that
+// link round in a circle): any number of levels gives the frame a step by
+// step walk gives, and 2^31 - 1 levels take no longer than a few.
+TEST(HostileOperands, StaticLinkWalksAreExactThroughLoopedChains) {
+    struct Chain {
+        Word tail;
+        Word period;
+    };
+    for (const Chain chain : {Chain{0, 1}, Chain{3, 1}, Chain{5, 7}, Chain{4, 3}, Chain{70000, 3}, Chain{9, 65541}}) {
+        Vm vm({op(Opcode::ADDR_UP), 0, 0});
+        // Frame k of the chain lives at 10000 + 4k; the last links back to the loop's first.
+        const Word frames = chain.tail + chain.period;
+        const auto frame = [](Word k) { return 10000 + 4 * k; };
+        for (Word k = 0; k < frames; ++k) vm.m.writeWord(frame(k), frame(k + 1 < frames ? k + 1 : chain.tail));
+        vm.m.bp = frame(0);
+        for (const Word levels : {0, 1, 2, frames - 1, frames, 65536, 65537, 1000001, 2147483647}) {
+            SCOPED_TRACE(testing::Message() << chain.tail << "+" << chain.period << " frames, " << levels << " levels");
+            Word expected = 0;
+            if (levels <= 3000000) {
+                Word base = frame(0);
+                for (Word i = 0; i < levels; ++i) base = vm.m.readWord(base);
+                expected = base;
+            } else {
+                expected = levels < chain.tail ? frame(levels) : frame(chain.tail + (levels - chain.tail) % chain.period);
+            }
+            vm.m.pc = 0;
+            vm.m.writeWord(1, levels);
+            vm.step();
+            EXPECT_EQ(vm.top(), expected);
+            vm.m.sp = Vm::kStackBase;
+        }
+    }
+}
+
 TEST(HostileOperands, NewOfTwoThousandMillionWordsAllocatesNothingUpFront) {
     Vm vm({op(Opcode::NEW), 2000000000, op(Opcode::STORE_N), 1});
     vm.step();

@@ -40,6 +40,21 @@ struct Recorder : ScreenObserver {
     std::vector<std::string> events;
 };
 
+// Whatever size a terminal reports, the model holds at most 1000 x 1000
+// cells (65535 x 65535 once made the runner allocate past 1 GiB).
+TEST(ScreenModel, ReportedSizesAreTakenWithinBounds) {
+    struct Size {
+        int columns, rows, takenColumns, takenRows;
+    };
+    for (const Size s : {Size{80, 25, 80, 25}, Size{65535, 65535, 1000, 1000}, Size{1001, 40, 1000, 40},
+                         Size{1000, 1000, 1000, 1000}, Size{0, -5, 1, 1}, Size{120, 65535, 120, 1000}}) {
+        ScreenModel screen(s.columns, s.rows);
+        EXPECT_EQ(screen.columns(), s.takenColumns) << s.columns << "x" << s.rows;
+        EXPECT_EQ(screen.rows(), s.takenRows) << s.columns << "x" << s.rows;
+        EXPECT_EQ(screen.rowText(screen.rows()).size(), static_cast<std::size_t>(s.takenColumns));
+    }
+}
+
 TEST(ScreenModel, TextWrapsAtTheRightEdgeAtOnce) {
     ScreenModel screen(10, 4);
     screen.write("abcdefghij");  // exactly one row: the cursor is already on the next

@@ -45,6 +45,38 @@ TEST(ListaArquivos, LookUpLettersSelectTheMode) {
     EXPECT_NE(table.find(out, 'r'), nullptr);
 }
 
+// The indexes by path and by stream stay right through removals from the
+// middle and appends that replace a stream, with many files open.
+TEST(ListaArquivos, IndexesFollowRemovalsAndReopenedStreams) {
+    test::TempDir dir;
+    ListaArquivos table;
+    constexpr int kFiles = 300;
+    const auto name = [&dir](int i) {
+        std::string file = std::to_string(i);
+        file.insert(file.begin(), 'f');
+        return dir.file(file);
+    };
+    std::vector<FluxoArquivo*> streams(kFiles);
+    for (int i = 0; i < kFiles; ++i) {
+        auto stream = openStream(name(i), "w+t");
+        streams[i] = stream.get();
+        ASSERT_TRUE(table.add(name(i), std::move(stream), i % 2 ? 'r' : 'w', false));
+    }
+    for (int i = 0; i < kFiles; i += 3) table.remove(name(i));
+    for (int i = 1; i < kFiles; i += 3) {
+        int error = 0;
+        streams[i] = table.reopenAppend(streams[i], error);
+        ASSERT_NE(streams[i], nullptr) << error;
+    }
+    EXPECT_EQ(table.size(), static_cast<std::size_t>(kFiles - kFiles / 3));
+    for (int i = 0; i < kFiles; ++i) {
+        const std::string path = name(i);
+        SCOPED_TRACE(path);
+        EXPECT_EQ(table.find(path, 'a'), i % 3 == 0 ? nullptr : streams[i]);
+        EXPECT_EQ(table.find(path, i % 2 ? 'w' : 'r'), nullptr);
+    }
+}
+
 TEST(ListaArquivos, ASecondEntryForAPathIsRefusedAndItsStreamClosed) {
     test::TempDir dir;
     ListaArquivos table;
