@@ -205,8 +205,9 @@ protected:
 
     void student(const std::string& id, const std::string& listing) { writeFile(root_ / "class" / (id + ".lst"), listing); }
 
-    std::map<std::string, std::pair<std::string, std::string>> grade() {
+    std::map<std::string, std::pair<std::string, std::string>> grade(std::uint32_t seed = 0) {
         GradeOptions o;
+        o.seed = seed;
         o.problem = root_ / "p";
         o.submissions = {(root_ / "class").string()};
         o.outdir = root_ / "out";
@@ -263,6 +264,18 @@ TEST_F(SmallPackage, AnExternalCheckerDecidesAndItsFailureIsTheJudges) {
     EXPECT_EQ(got.at("sim").first, "accepted");
     EXPECT_EQ(got.at("nao"), std::make_pair(std::string("wrong-answer"), std::string("no ok in the output")));
     EXPECT_EQ(got.at("quebra").first, "judge-error");
+}
+
+TEST_F(SmallPackage, TheSeedFixesRandom) {
+    // Three draws of random(1000000) from seed 7, by the generator's rule.
+    writeFile(root_ / "p" / "data" / "secret" / "1.ans", "31604 10557 7276\n");
+    std::string listing = "        ENTER_JUMP 2 100 main\nmain:   LINE 1\n";
+    for (int i = 0; i < 3; ++i)
+        listing += "        PUSH 1000000\n        RANDOM\n        CON_WRITE 1\n        PUSH ' '\n        CON_WRITE 2\n";
+    student("sorte", listing + "        HALT\n");
+    EXPECT_EQ(grade(7).at("sorte").first, "accepted");
+    EXPECT_EQ(grade(7).at("sorte").first, "accepted");  // and again
+    EXPECT_EQ(grade(8).at("sorte").first, "wrong-answer");
 }
 
 }  // namespace
