@@ -112,6 +112,13 @@ bool isTerminal(const std::string& path) {
     return terminal;
 }
 
+// True when nothing is at path yet, or what is there leads into the box.
+bool absentOrWithin(const std::string& path, const std::string& box) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) return errno == ENOENT;
+    return within(canonical(path), box);
+}
+
 bool onProcFileSystem(const std::string& path) {
     struct statfs fs {};
     return statfs(path.empty() ? "." : path.c_str(), &fs) == 0 && fs.f_type == PROC_SUPER_MAGIC;
@@ -165,7 +172,8 @@ ResolvedName FileNames::resolve(std::string_view name, bool createDrives) const 
     std::string base;
     if (name.size() >= 2 && isLetter(name[0]) && name[1] == ':') {
         base = driveDirectory(name[0]);
-        if (createDrives) makeDirectories(base);
+        // A box's drive folder is made only where it stays in the box.
+        if (createDrives && (!confined() || absentOrWithin(box_ + ".drives", box_))) makeDirectories(base);
         name.remove_prefix(2);
     } else if (!name.empty() && isSeparator(name[0])) {
         if (confined()) return {std::string(name), EACCES};
@@ -187,11 +195,21 @@ ResolvedName FileNames::resolve(std::string_view name, bool createDrives) const 
     std::string existing = path;       // the longest prefix known to exist
     bool missing = false;
     struct stat st {};
-    if (!parts.empty() && lstat(path.c_str(), &st) != 0) {
-        if (errno != ENOENT) return {spelled, errno == ENOTDIR ? kPathNotFound : errno};
+    // Outside a box the exact name is tried whole first. Inside one every
+    // component is checked as it is reached, so nothing beyond a step out of
+    // the box is ever looked at, and the answer tells nothing about it.
+    bool exact = false;
+    if (!confined() && !parts.empty()) {
+        if (lstat(path.c_str(), &st) == 0)
+            exact = true;
+        else if (errno != ENOENT)
+            return {spelled, errno == ENOTDIR ? kPathNotFound : errno};
+    }
+    if (!exact && !parts.empty()) {
         // Component by component: the exact spelling when it exists, else an
         // entry that differs only in letter case.
         path = existing = base;
+        if (confined() && !within(canonical(base), box_)) return {spelled, EACCES};
         for (std::size_t i = 0; i < parts.size(); ++i) {
             const bool last = i + 1 == parts.size();
             std::string part = parts[i];
@@ -204,25 +222,19 @@ ResolvedName FileNames::resolve(std::string_view name, bool createDrives) const 
                     else
                         missing = true;
                 }
-                if (!missing) existing = path + part;
+                if (!missing) {
+                    existing = path + part;
+                    // Symbolic links and ".." followed: still in the box?
+                    if (confined() && !within(canonical(existing), box_)) return {spelled, EACCES};
+                }
             }
-            if (missing && !last) {
-                // A directory on the way does not exist. Inside a box the
-                // answer must not tell what lies outside it.
-                if (confined() && !within(canonical(existing), box_)) return {spelled, EACCES};
-                return {spelled, kPathNotFound};
-            }
+            if (missing && !last) return {spelled, kPathNotFound};  // a directory on the way is missing
             path += part;
             if (!last) path.push_back('/');
         }
     }
     if (path.empty()) path.push_back('.');
 
-    if (confined()) {
-        // Where the open would really land, symbolic links and ".." followed.
-        const std::string real = canonical(existing);
-        if (real.empty() || !within(real, box_)) return {path, EACCES};
-    }
     if (onProcFileSystem(missing ? existing : path)) return {path, EACCES};
     if (!missing && isTerminal(path)) return {path, 0, Dispositivo::Console};
     return {path, 0};

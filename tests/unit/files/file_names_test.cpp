@@ -151,6 +151,8 @@ TEST_F(FileNamesTest, ABoxHoldsEveryName) {
                      {"sub\\novo.txt", "box/sub/novo.txt"},  // relative to the box, not to the current directory
                      {"DENTRO.TXT", "box/dentro.txt"},
                      {"sub\\..\\dentro.txt", "box/dentro.txt"},
+                     {"..\\box\\dentro.txt", "", EACCES},  // out and back in: it did lead out
+                     {"..\\outside\\secret.txt\\x", "", EACCES},  // not 3: nothing is told about the outside
                      {"atalho\\x.txt", "box/atalho/x.txt"},  // a link that stays inside
                      {"C:\\x.txt", "box/.drives/c/x.txt"},
                      {"nada\\x.txt", "", kPathNotFound},
@@ -166,6 +168,13 @@ TEST_F(FileNamesTest, ABoxHoldsEveryName) {
                      {"/proc/self/mem", "", EACCES},
                  });
     EXPECT_TRUE(fs::is_directory(tmp.file("box/.drives/c")));
+    // A drive folder that leads out of the box is neither made nor used.
+    fs::create_directory_symlink(tmp.file("outside"), tmp.file("box/.drives/d"));
+    EXPECT_EQ(names.forOpening("D:\\x.txt").refusal, EACCES);
+    fs::remove_all(tmp.file("box/.drives"));
+    fs::create_directory_symlink(tmp.file("outside"), tmp.file("box/.drives"));
+    EXPECT_EQ(names.forOpening("E:\\x.txt").refusal, EACCES);
+    EXPECT_FALSE(fs::exists(tmp.file("outside/e"))) << "nothing is created outside";
     EXPECT_FALSE(names.confineTo(tmp.file("box/dentro.txt"))) << "a box is a directory";
     EXPECT_EQ(names.box(), fs::canonical(tmp.file("box")).string() + "/");
 }
