@@ -44,8 +44,8 @@ public:
         } else if (info->operands == "*") {
             if (!inCode(address + 1)) return o;
             const Word n = word(address + 1);
+            if (n > codeSize_) return o;  // cannot lie whole in the code (and n + 2 might overflow)
             length = n > 0 ? n + 2 : 2;  // as PUSH_N moves pc
-            if (n > codeSize_) return o;
         } else if (info->operands == "$") {
             Word n = 0;
             while (n < 255 && inCode(address + 1 + n) && word(address + 1 + n) != -1) ++n;

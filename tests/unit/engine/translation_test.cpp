@@ -133,6 +133,7 @@ TEST(TranslationTier, ErrorsInsideFusedFormsMatchTheReference) {
         {"INC of a heap word, then of a local and a jump", {62, 12, 89, 4, 64, 126, 0, 3, 64, 60, 15, 43}},
         {"RET_PROC with no frame", {62, 13, 42, 0}},
         {"LOAD_N 2 past the contiguous memory", {62, 14, 58, 5000000, 121, 2, 43}},
+        {"PUSH_N whose count runs past the code", {62, 15, 112, 2147483647, 43}},
     };
     for (const Case& c : cases) {
         std::vector<Word> code = {94, 4, 100, 4};
