@@ -182,8 +182,8 @@ void resetSignals() {
             facts["error_line"] = machine.currentLine;
         }
         if (request.keepScreen) screenFacts(console.screen(), facts);
+        facts["read_past_end"] = sourceRef.readPastEnd;  // the console owns the source
     }  // the machine's files are flushed and closed here
-    facts["read_past_end"] = sourceRef.readPastEnd;
     facts["transcript"] = utf8FromLatin1(transcript.text);
     facts["transcript_cut"] = transcript.cut;
     writeAll(kFactsFd, facts.dump());
