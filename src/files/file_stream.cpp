@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -34,6 +35,13 @@ int claimSlot(FluxoArquivo* stream) {
         if (registry[i].compare_exchange_strong(expected, stream, std::memory_order_release)) return i;
     }
     return -1;
+}
+
+// A byte position n bytes after `start`; positions saturate rather than
+// wrap (a seek can ask for any 64-bit position, and the write there fails).
+std::int64_t after(std::int64_t start, std::size_t n) {
+    const auto room = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max() - start);
+    return n > room ? std::numeric_limits<std::int64_t>::max() : start + static_cast<std::int64_t>(n);
 }
 
 }  // namespace
@@ -217,13 +225,13 @@ bool FluxoArquivo::flushPending() {
         done += static_cast<std::size_t>(n);
     }
     if (!ok) writeThrough_ = true;
-    knownEnd_ = std::max(knownEnd_, start + static_cast<std::int64_t>(done));
+    knownEnd_ = std::max(knownEnd_, after(start, done));
     // The count is emptied before the start moves, so a signal in between
     // sees nothing to write rather than old bytes at a new place. Bytes that
     // could not be written are dropped (the error is reported), as C streams
     // do, so that one full disk does not fail every later write again.
     pending_.store(0, std::memory_order_release);
-    bufferStart_.store(start + static_cast<std::int64_t>(count), std::memory_order_release);
+    bufferStart_.store(after(start, count), std::memory_order_release);
     return ok;
 }
 
@@ -242,8 +250,8 @@ bool FluxoArquivo::refill() {
         keep = length_ - index_;
         std::memmove(buffer_, buffer_ + index_, keep);
     }
-    bufferStart_.store(start + static_cast<std::int64_t>(index_), std::memory_order_relaxed);
-    const std::int64_t at = start + static_cast<std::int64_t>(index_) + static_cast<std::int64_t>(keep);
+    bufferStart_.store(after(start, index_), std::memory_order_relaxed);
+    const std::int64_t at = after(start, index_ + keep);
     index_ = 0;
     length_ = keep;
     // A stop ends every read: an endless device (/dev/zero) would
@@ -305,7 +313,7 @@ int FluxoArquivo::getCharSlow() {
     }
     index_ += width;
     lastStart_ = start;
-    if (b == '\n') afterLineFeed_ = start + static_cast<std::int64_t>(width);
+    if (b == '\n') afterLineFeed_ = after(start, width);
     return b;
 }
 
@@ -364,8 +372,8 @@ bool FluxoArquivo::putText(std::string_view text) {
 std::int64_t FluxoArquivo::position() const {
     const std::int64_t start = bufferStart_.load(std::memory_order_relaxed);
     if (state_.load(std::memory_order_relaxed) == State::Writing)
-        return start + static_cast<std::int64_t>(pending_.load(std::memory_order_relaxed));
-    return start + static_cast<std::int64_t>(index_);
+        return after(start, pending_.load(std::memory_order_relaxed));
+    return after(start, index_);
 }
 
 bool FluxoArquivo::seek(std::int64_t to) {
@@ -385,7 +393,7 @@ bool FluxoArquivo::seek(std::int64_t to) {
         index_ = length_ = 0;
     }
     const std::int64_t start = bufferStart_.load(std::memory_order_relaxed);
-    if (to >= start && to <= start + static_cast<std::int64_t>(length_)) {
+    if (to >= start && to <= after(start, length_)) {
         index_ = static_cast<std::size_t>(to - start);
     } else if (sequential_) {
         fail(ESPIPE);
