@@ -8,7 +8,9 @@
 #     under 1 GiB; an endless case within a fifth of that after its SIGTERM,
 #   - with NAME.env (VARIABLE=value lines, set for the run): when it sets
 #     LOUSA_MEMORY_LIMIT, a peak under that ceiling plus 32 MiB (the runner,
-#     its code and its stack region, which the ceiling does not cover),
+#     its code and its stack region, which the ceiling does not cover;
+#     LOUSA_HOSTILE_SLACK_MIB changes the 32 for sanitizer builds, whose
+#     shadow memory and redzones come on top of every allocation),
 #   - nothing on standard error (a sanitizer report lands there),
 #   - standard output exactly as in NAME.expected, when the case has one.
 #
@@ -30,6 +32,7 @@ work=$(realpath "$work")
 limit_seconds=${LOUSA_HOSTILE_SECONDS:-5}
 endless_budget=2
 limit_kib=$((1024 * 1024))
+slack_kib=$(( ${LOUSA_HOSTILE_SLACK_MIB:-32} * 1024 ))
 
 # The payload cases are built by a script from a packed program.
 "$here/make_payloads.sh" "$lousa" "$work/payloads" || { echo "hostile: building the payload cases failed"; exit 1; }
@@ -65,7 +68,7 @@ for name in "${names[@]}"; do
     mapfile -t settings < <(grep -v '^[[:space:]]*$' "$cases_dir/$name.env")
     for s in "${settings[@]}"; do
       case $s in
-        LOUSA_MEMORY_LIMIT=*M) mib=${s#*=}; peak_limit_kib=$(( ${mib%M} * 1024 + 32 * 1024 )) ;;
+        LOUSA_MEMORY_LIMIT=*M) mib=${s#*=}; peak_limit_kib=$(( ${mib%M} * 1024 + slack_kib )) ;;
       esac
     done
   fi
