@@ -3,7 +3,8 @@
 # run as a user runs it, with standard input from /dev/null and output
 # through a pipe. Each must end soundly and cheaply:
 #   - exit status 0 (or, for a deliberately endless program, named *.endless,
-#     end by the SIGTERM sent at its time budget),
+#     end by the SIGTERM sent at its time budget: 2 seconds, or the seconds
+#     the .endless file holds),
 #   - within 5 seconds (LOUSA_HOSTILE_SECONDS), with a peak resident memory
 #     under 1 GiB; an endless case within a fifth of that after its SIGTERM,
 #   - with NAME.env (VARIABLE=value lines, set for the run): when it sets
@@ -61,7 +62,11 @@ for name in "${names[@]}"; do
   for e in "$cases_dir/$name.expected" "$work/payloads/$name.expected"; do [ -f "$e" ] && expected=$e; done
   budget=$limit_seconds
   endless=0
-  if [ -f "$cases_dir/$name.endless" ]; then endless=1; budget=$endless_budget; fi
+  if [ -f "$cases_dir/$name.endless" ]; then
+    endless=1
+    budget=$(tr -d '[:space:]' <"$cases_dir/$name.endless")
+    [ -n "$budget" ] || budget=$endless_budget
+  fi
   settings=()
   peak_limit_kib=$limit_kib
   if [ -f "$cases_dir/$name.env" ]; then
