@@ -6,7 +6,7 @@
 //
 // The console is the real one in plain mode, over an in-memory input (a few
 // lines of numbers, words and a key sequence) and an in-memory output; the
-// machine's pauses (DELAY) are skipped, see nanosleep below.
+// machine's pauses (DELAY) are skipped, see fuzz/skipped_pauses.hpp.
 //
 // Files the program opens land in a scratch directory that is emptied after
 // every input; fuzz/run also drops root privileges, so that an absolute file
@@ -29,6 +29,7 @@
 #include "console/console.hpp"
 #include "console/input_reader.hpp"
 #include "console/plain_backend.hpp"
+#include "fuzz/skipped_pauses.hpp"
 #include "fuzz/word_codec.hpp"
 #include "vm/interpretador.hpp"
 
@@ -57,13 +58,6 @@ void emptyScratch() {
 }
 
 }  // namespace
-
-// A program may pause for up to 24 days; the fuzzer cannot wait. Calls from
-// the machine resolve to this definition instead of the C library's.
-extern "C" int nanosleep(const struct timespec*, struct timespec* remaining) {
-    if (remaining != nullptr) *remaining = {};
-    return 0;
-}
 
 static void onSliceSpent(int) {
     if (lousa::Interpretador* machine = sliceTarget.load()) machine->requestStop();

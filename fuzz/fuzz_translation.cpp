@@ -25,6 +25,7 @@
 #include "console/console.hpp"
 #include "console/input_reader.hpp"
 #include "console/plain_backend.hpp"
+#include "fuzz/skipped_pauses.hpp"
 #include "fuzz/word_codec.hpp"
 #include "vm/interpretador.hpp"
 
@@ -97,12 +98,6 @@ void require(bool same, const char* what) {
 }
 
 }  // namespace
-
-// A program may pause for up to 24 days; the fuzzer cannot wait.
-extern "C" int nanosleep(const struct timespec*, struct timespec* remaining) {
-    if (remaining != nullptr) *remaining = {};
-    return 0;
-}
 
 static void onSliceSpent(int) {
     if (lousa::Interpretador* machine = sliceTarget.load()) machine->requestStop();
