@@ -8,36 +8,24 @@
 // Both runs seed RANDOM alike. A run cut short by its slice of processor
 // time (see fuzz_machine.cpp) is not compared.
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
+#include <memory>
 #include <string>
-#include <system_error>
 #include <vector>
-
-#include <csignal>
-#include <sys/time.h>
-#include <unistd.h>
 
 #include "console/console.hpp"
 #include "console/input_reader.hpp"
 #include "console/plain_backend.hpp"
-#include "fuzz/skipped_pauses.hpp"
+#include "fuzz/machine_harness.hpp"
 #include "fuzz/word_codec.hpp"
 #include "vm/interpretador.hpp"
 
 namespace {
 
-constexpr std::uint64_t kBudget = 5000;
-constexpr long kSliceMicroseconds = 250000;
-constexpr std::size_t kMaxCodeWords = 4096;
-constexpr char kConsoleInput[] = "12 34\nabc de\n2.5e1 x\ntrue\n-7\n\x1b[A\x1b[1;5B\x1bOP";
-
-std::string scratchDirectory;
-std::atomic<lousa::Interpretador*> sliceTarget{nullptr};
+using namespace lousa::fuzz;
 
 struct Result {
     lousa::Word pc = 0, sp = 0, bp = 0, line = 0;
@@ -50,32 +38,15 @@ struct Result {
     std::string output;
 };
 
-void emptyScratch() {
-    std::error_code ignored;
-    for (const auto& entry : std::filesystem::directory_iterator(scratchDirectory, ignored))
-        std::filesystem::remove_all(entry.path(), ignored);
-}
-
-void armSlice(long microseconds) {
-    itimerval slice{};
-    slice.it_value.tv_sec = microseconds / 1000000;
-    slice.it_value.tv_usec = microseconds % 1000000;
-    setitimer(ITIMER_VIRTUAL, &slice, nullptr);
-}
-
 Result runOn(const std::vector<lousa::Word>& code, lousa::Tier tier) {
     Result r;
     {
         lousa::Console console(std::make_unique<lousa::PlainBackend>(r.output),
                                std::make_unique<lousa::MemoryByteSource>(std::string(kConsoleInput)));
-        lousa::Interpretador machine(code, scratchDirectory, &console);
+        lousa::Interpretador machine(code, scratchDirectory(), &console);
         machine.tier = tier;
         machine.randomSeed = 12345;
-        sliceTarget.store(&machine);
-        armSlice(kSliceMicroseconds);
-        r.executed = machine.runBudget(kBudget);
-        armSlice(0);
-        sliceTarget.store(nullptr);
+        r.executed = runSliced(machine);
         console.finish();
         r.cutShort = machine.stopRequested.load();
         r.pc = machine.pc;
@@ -99,20 +70,8 @@ void require(bool same, const char* what) {
 
 }  // namespace
 
-static void onSliceSpent(int) {
-    if (lousa::Interpretador* machine = sliceTarget.load()) machine->requestStop();
-}
-
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    struct sigaction action {};
-    action.sa_handler = onSliceSpent;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGVTALRM, &action, nullptr);
-    const char* base = std::getenv("LOUSA_FUZZ_SCRATCH");
-    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/lousa-fuzz-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr || chdir(pattern.c_str()) != 0) std::abort();
-    scratchDirectory = pattern + "/";
+    prepareHarness();
     return 0;
 }
 
