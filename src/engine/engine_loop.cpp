@@ -317,17 +317,20 @@ i_LoadReal1:
     if (IN(lbp)) LOUSA_LOAD_REAL(AT(lbp))
     goto slow;
 #undef LOUSA_LOAD_REAL
+// The stack top takes the word at address, when it is a dense or a heap word.
+#define LOUSA_TOP_FROM(address)                  \
+    if (IN(address)) {                           \
+        AT(lsp) = AT(address);                   \
+        NEXT();                                  \
+    }                                            \
+    if ((address) < 0) {                         \
+        AT(lsp) = vm.heap.read(address);         \
+        NEXT();                                  \
+    }
 i_LoadN1:
     if (W(lsp)) {
         const Word address = AT(lsp);
-        if (IN(address)) {
-            AT(lsp) = AT(address);
-            NEXT();
-        }
-        if (address < 0) {
-            AT(lsp) = vm.heap.read(address);
-            NEXT();
-        }
+        LOUSA_TOP_FROM(address)
     }
     goto slow;
 i_LoadN2:
@@ -638,17 +641,13 @@ i_FieldLoad:
     if (W(lsp)) {
         const Word record = AT(lsp);
         const Word address = record > 0 ? wrapAdd(record, ip->a) : wrapSub(record, ip->a);
-        if (IN(address)) {
-            AT(lsp) = address;
-            AT(lsp) = AT(address);
-            NEXT();
-        }
-        if (address < 0) {
-            AT(lsp) = vm.heap.read(address);
-            NEXT();
-        }
+        // FIELD's result is on the stack first: the load reads it back when
+        // the field's address is the stack top itself.
+        if (IN(address)) AT(lsp) = address;
+        LOUSA_TOP_FROM(address)
     }
     goto slow;
+#undef LOUSA_TOP_FROM
 i_Call0:
 i_Call1: {
     // Three words pushed: static link, caller's frame, return address.
