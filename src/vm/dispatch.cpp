@@ -503,44 +503,44 @@ void Interpretador::threadedLoop() {
 #endif
 
 
-void Interpretador::run() {
+// Starts the machine and runs a loop. A run-time error has recorded its
+// text; the storage finding the run's memory ceiling (or the process finding
+// no more memory) in the middle of an instruction ends the run as when an
+// instruction itself finds the memory limit; anything else ends it silently.
+template <class Body>
+void Interpretador::startAndRun(Body body) {
     try {
         start();
+        body();
+    } catch (const MemoryCeilingReached&) {
+        endWithMemoryMessage();
+    } catch (const std::bad_alloc&) {
+        endWithMemoryMessage();
+    } catch (...) {
+    }
+}
+
+void Interpretador::run() {
+    startAndRun([this] {
         if (tier == Tier::fast)
             engine::runTranslated(*this);
         else
             threadedLoop();
-    } catch (const MemoryCeilingReached&) {
-        endWithMemoryMessage();
-    } catch (const std::bad_alloc&) {
-        endWithMemoryMessage();
-    } catch (...) {
-        // A run-time error has recorded its text; anything else ends the run silently.
-    }
+    });
     running.store(false, std::memory_order_relaxed);
 }
 
 std::uint64_t Interpretador::runBudget(std::uint64_t maxSteps) {
-    std::uint64_t executed = 0;
-    try {
-        start();
-        // The count survives a run-time error.
+    std::uint64_t executed = 0;  // the count survives a run-time error
+    startAndRun([this, maxSteps, &executed] {
         if (tier == Tier::fast)
             engine::runTranslatedBudget(*this, maxSteps, executed);
         else
             loop<true>(maxSteps, executed);
-    } catch (const MemoryCeilingReached&) {
-        endWithMemoryMessage();
-    } catch (const std::bad_alloc&) {
-        endWithMemoryMessage();
-    } catch (...) {
-    }
+    });
     return executed;
 }
 
-// The storage found the run's memory ceiling (or the process found no more
-// memory) in the middle of an instruction: the run ends as when an
-// instruction itself finds the memory limit.
 void Interpretador::endWithMemoryMessage() noexcept {
     try {
         raiseMemoryError();

@@ -171,6 +171,8 @@ public:
 private:
     void invalidInstruction();
     void endWithMemoryMessage() noexcept;
+    template <class Body>
+    void startAndRun(Body body);
     void reserveFrame(std::int64_t newTop, Word words, Word extra);
     void zeroBelowTop(Word n);
     // Raises the memory message unless `words` more words fit above sp.

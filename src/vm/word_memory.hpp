@@ -65,17 +65,15 @@ public:
     // Words below `end` are watched: a write that changes one is remembered
     // until taken (the translation tier watches the code this way).
     void watchBelow(UWord end) { watchEnd_ = end; }
-    [[nodiscard]] bool watchedWordsChanged() const { return watchHit_; }
+    [[nodiscard]] bool watchedWordsChanged() const { return watchLow_ <= watchHigh_; }
     // The lowest and highest watched word changed since the last call.
     std::pair<UWord, UWord> takeWatchedChanges() {
-        watchHit_ = false;
         return {std::exchange(watchLow_, UWord{0xFFFFFFFFU}), std::exchange(watchHigh_, UWord{0})};
     }
 
 private:
     void noteWatchedWrite(UWord index, Word value) {
         if (dense_[index] == value) return;
-        watchHit_ = true;
         watchLow_ = std::min(watchLow_, index);
         watchHigh_ = std::max(watchHigh_, index);
     }
@@ -87,7 +85,7 @@ private:
     UWord denseLimit_ = kDenseLimit;
     std::unordered_map<UWord, Word> sparse_;
     UWord watchEnd_ = 0;
-    bool watchHit_ = false;
+    // No change since the last take while low > high.
     UWord watchLow_ = 0xFFFFFFFFU;
     UWord watchHigh_ = 0;
 };
