@@ -2,7 +2,6 @@
 
 #include <langinfo.h>
 #include <locale.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,7 +9,7 @@
 #include <cstring>
 
 #include "console/code_page.hpp"
-#include "loader/stop_signals.hpp"
+#include "loader/stoppable_wait.hpp"
 #include "vm/latin1.hpp"
 
 namespace lousa {
@@ -331,20 +330,9 @@ void TerminalBackend::writeOut() {
     const bool hidden = cursorVisible_ == false;
     if (coloured || out_.find("\x1b[0;") != std::string::npos) TerminalSession::noteColoursChanged(true);
     if (hidden) TerminalSession::noteCursorHidden(true);
-    const char* data = out_.data();
-    std::size_t left = out_.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd_, data, left);
-        if (n >= 0) {
-            data += n;
-            left -= static_cast<std::size_t>(n);
-        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            pollfd p{fd_, POLLOUT, 0};
-            ::poll(&p, 1, -1);
-        } else if (errno != EINTR || stopRequested()) {
-            break;  // the terminal is gone, or a stop came while it held the output back
-        }
-    }
+    // A terminal gone, or a stop while it holds the output back, ends the write.
+    int error = 0;
+    writeUnlessStopped(fd_, out_.data(), out_.size(), error);
     out_.clear();
     TerminalSession::noteColoursChanged(coloured);
     TerminalSession::noteCursorHidden(hidden);
