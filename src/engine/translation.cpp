@@ -207,21 +207,18 @@ std::int32_t Translation::translateRegion(const WordMemory& memory, Word start) 
             emit(Iop::FieldLoad, at, i.x);
             used += j.length;
         } else {
+            // A frame slot at level 0 or 1 has its own form; deeper ones run as they are.
+            const auto emitByLevel = [&](Iop level0, Iop level1) {
+                if (i.x == 0 || i.x == 1)
+                    emit(i.x == 0 ? level0 : level1, at, i.y);
+                else
+                    emit(Iop::Generic, at, op, at + i.length);
+            };
             switch (op) {
                 case kLINE: emit(Iop::Line, at, i.x); break;
                 case kPUSH: emit(Iop::PushConst, at, i.x); break;
-                case kLOAD_UP:
-                    if (i.x == 0 || i.x == 1)
-                        emit(i.x == 0 ? Iop::PushLocal0 : Iop::PushLocal1, at, i.y);
-                    else
-                        emit(Iop::Generic, at, op, at + i.length);
-                    break;
-                case kADDR_UP:
-                    if (i.x == 0 || i.x == 1)
-                        emit(i.x == 0 ? Iop::PushAddr0 : Iop::PushAddr1, at, i.y);
-                    else
-                        emit(Iop::Generic, at, op, at + i.length);
-                    break;
+                case kLOAD_UP: emitByLevel(Iop::PushLocal0, Iop::PushLocal1); break;
+                case kADDR_UP: emitByLevel(Iop::PushAddr0, Iop::PushAddr1); break;
                 case kPUSH_REAL: emit(Iop::PushReal, at, i.x, i.y); break;
                 case kLOAD_N:
                 case kSTORE_N:
