@@ -121,10 +121,16 @@ std::vector<int> endingSignals() {
     return signals;
 }
 
-void stopSignalSet(sigset_t& set) {
-    sigemptyset(&set);
-    for (const int signal : endingSignals())
-        if (!isFault(signal)) sigaddset(&set, signal);
+const sigset_t& stopSignalSet() {
+    // Built once: every wait blocks these, and the list does not change.
+    static const sigset_t set = [] {
+        sigset_t stops;
+        sigemptyset(&stops);
+        for (const int signal : endingSignals())
+            if (!isFault(signal)) sigaddset(&stops, signal);
+        return stops;
+    }();
+    return set;
 }
 
 void installStopSignals() {

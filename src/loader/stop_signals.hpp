@@ -44,7 +44,7 @@ class Interpretador;
 // catch: the set the handlers cover.
 [[nodiscard]] std::vector<int> endingSignals();
 // The stop signals among them (all but the faults), for blocking around a wait.
-void stopSignalSet(sigset_t& set);
+[[nodiscard]] const sigset_t& stopSignalSet();
 
 using SignalSafeAction = void (*)() noexcept;
 

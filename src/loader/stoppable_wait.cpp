@@ -55,10 +55,8 @@ bool neverWaits(int fd) {
 }  // namespace
 
 WaitResult waitUnlessStopped(int fd, short events, int timeoutMs) {
-    sigset_t stops;
-    stopSignalSet(stops);
     sigset_t before;
-    pthread_sigmask(SIG_BLOCK, &stops, &before);
+    pthread_sigmask(SIG_BLOCK, &stopSignalSet(), &before);
     const timespec start = now();
     WaitResult result = WaitResult::Ready;
     for (bool first = true;; first = false) {
