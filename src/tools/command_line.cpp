@@ -38,6 +38,10 @@ Arguments parseArguments(const Command& command, const std::vector<std::string>&
             if (const auto eq = arg.find('='); arg.starts_with("--") && eq != std::string::npos) {
                 name = arg.substr(0, eq);
                 value = arg.substr(eq + 1);
+            } else if (!arg.starts_with("--") && arg.size() > 2 && listed(command.valueOptions, arg.substr(0, 2))) {
+                // A short option with its value attached, as getopt takes it: -j2, -oDIR.
+                name = arg.substr(0, 2);
+                value = arg.substr(2);
             }
             if (listed(command.flags, name)) {
                 if (value) throw UsageError("option " + name + " takes no value");

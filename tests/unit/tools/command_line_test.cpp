@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 namespace lousa::tool {
 namespace {
 
@@ -30,6 +32,48 @@ TEST(CommandLine, AcceptedArguments) {
     EXPECT_EQ(a.file, "a.exe");
 
     EXPECT_TRUE(parseArguments(kOne, {"--help"}).help);  // no FILE needed for help
+}
+
+TEST(CommandLine, ShortOptionsTakeAnAttachedValue) {
+    const Command grade{.name = "grade", .summary = "", .help = "", .valueOptions = {"-o", "-j", "--seed"},
+                        .flags = {"--no-cache"}, .manyFiles = true, .run = noRun};
+    const struct {
+        std::vector<std::string> words;
+        std::map<std::string, std::string> options;
+        std::vector<std::string> files;
+    } cases[] = {
+        {{"p", "-j2"}, {{"-j", "2"}}, {"p"}},
+        {{"p", "-j", "2"}, {{"-j", "2"}}, {"p"}},
+        {{"-oDIR", "p", "s"}, {{"-o", "DIR"}}, {"p", "s"}},
+        {{"p", "-o-"}, {{"-o", "-"}}, {"p"}},                  // a value that starts with a dash
+        {{"p", "-o=x"}, {{"-o", "=x"}}, {"p"}},                // as getopt: everything after the letter
+        {{"p", "-j12", "-o/tmp/a b"}, {{"-j", "12"}, {"-o", "/tmp/a b"}}, {"p"}},
+        {{"p", "--", "-j2"}, {}, {"p", "-j2"}},               // after "--", a file
+        {{"p", "--seed=3"}, {{"--seed", "3"}}, {"p"}},
+    };
+    for (const auto& c : cases) {
+        const Arguments a = parseArguments(grade, c.words);
+        EXPECT_EQ(a.options, c.options) << c.words[1];
+        EXPECT_EQ(a.files, c.files) << c.words[1];
+    }
+    // Long options and flags take nothing attached; unknown letters stay unknown.
+    const struct {
+        std::vector<std::string> words;
+        std::string message;
+    } refused[] = {
+        {{"p", "--seed3"}, "unknown option --seed3"},
+        {{"p", "--no-cachex"}, "unknown option --no-cachex"},
+        {{"p", "-x2"}, "unknown option -x2"},
+        {{"p", "-j2", "-j3"}, "option -j given twice"},
+    };
+    for (const auto& c : refused) {
+        try {
+            parseArguments(grade, c.words);
+            ADD_FAILURE() << "accepted: " << c.message;
+        } catch (const UsageError& e) {
+            EXPECT_EQ(std::string(e.what()), c.message);
+        }
+    }
 }
 
 TEST(CommandLine, RefusedArguments) {
