@@ -52,16 +52,27 @@ void check(int result, const char* what) {
                                        std::strerror(-result));
 }
 
+// One comparison of a call's argument. Written out rather than with the
+// library's SCMP_A0..SCMP_A5 macros, whose compound literals are not C++.
+scmp_arg_cmp argument(unsigned index, scmp_compare op, scmp_datum_t a, scmp_datum_t b = 0) {
+    scmp_arg_cmp comparison{};
+    comparison.arg = index;
+    comparison.op = op;
+    comparison.datum_a = a;
+    comparison.datum_b = b;
+    return comparison;
+}
+
 void addRules(scmp_filter_ctx context) {
     for (const int call : kRefused) check(seccomp_rule_add(context, SCMP_ACT_ERRNO(EPERM), call, 0), "refusal");
     for (const int call : kFatal) check(seccomp_rule_add(context, SCMP_ACT_KILL_PROCESS, call, 0), "fatal call");
     // A clone without CLONE_THREAD makes a process; with it, a thread.
     check(seccomp_rule_add(context, SCMP_ACT_KILL_PROCESS, SCMP_SYS(clone), 1,
-                           SCMP_A0(SCMP_CMP_MASKED_EQ, CLONE_THREAD, 0)),
+                           argument(0, SCMP_CMP_MASKED_EQ, CLONE_THREAD, 0)),
           "clone");
     check(seccomp_rule_add(context, SCMP_ACT_ERRNO(ENOSYS), SCMP_SYS(clone3), 0), "clone3");
     // prlimit64 also reads limits (getrlimit uses it): refuse only setting one.
-    check(seccomp_rule_add(context, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(prlimit64), 1, SCMP_A2(SCMP_CMP_NE, 0)),
+    check(seccomp_rule_add(context, SCMP_ACT_ERRNO(EPERM), SCMP_SYS(prlimit64), 1, argument(2, SCMP_CMP_NE, 0)),
           "prlimit64");
 }
 
