@@ -1,6 +1,7 @@
 #include "grading/child_run.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -10,6 +11,7 @@
 #include <memory>
 #include <new>
 #include <poll.h>
+#include <sys/mman.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -34,30 +36,57 @@ using Clock = std::chrono::steady_clock;
 constexpr int kFactsFd = 3;
 // What the transcript keeps at most; the rest is cut with a note.
 constexpr std::size_t kTranscriptLimit = 64 * 1024;
-// What the parent accepts on the facts pipe (a transcript and a screen fit).
+// What the parent accepts on the facts pipe (a screen fits).
 constexpr std::size_t kFactsLimit = 1024 * 1024;
 
 // ---------------------------------------------------------------- the child
 
-struct Transcript {
-    std::string text;
-    bool cut = false;
-    void add(std::string_view bytes) {
-        if (text.size() >= kTranscriptLimit) {
-            cut = cut || !bytes.empty();
-            return;
-        }
-        const std::size_t room = kTranscriptLimit - text.size();
-        text.append(bytes.substr(0, room));
-        cut = cut || bytes.size() > room;
+// The transcript lives in a page shared with the parent, mapped before the
+// fork: the child appends to it as the program writes and reads, and the
+// parent reads it after the child has ended, however it ended. A run killed
+// at a limit keeps what it showed up to the kill.
+class SharedTranscript {
+public:
+    SharedTranscript() {
+        void* page = ::mmap(nullptr, sizeof(Page), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        if (page == MAP_FAILED) throw std::runtime_error(std::string("mmap: ") + std::strerror(errno));
+        page_ = new (page) Page;
     }
+    ~SharedTranscript() { ::munmap(page_, sizeof(Page)); }
+    SharedTranscript(const SharedTranscript&) = delete;
+    SharedTranscript& operator=(const SharedTranscript&) = delete;
+
+    // In the child. The length is published after the bytes, so a kill
+    // between the two loses the last piece, never shows garbage.
+    void add(std::string_view bytes) {
+        const std::size_t length = page_->length.load(std::memory_order_relaxed);
+        const std::size_t room = kTranscriptLimit - length;
+        const std::size_t n = std::min(room, bytes.size());
+        std::memcpy(page_->text + length, bytes.data(), n);
+        page_->length.store(static_cast<std::uint32_t>(length + n), std::memory_order_release);
+        if (bytes.size() > room) page_->cut.store(true, std::memory_order_release);
+    }
+    // In the parent, once the child has ended.
+    [[nodiscard]] std::string text() const {
+        return {page_->text, std::min<std::size_t>(page_->length.load(std::memory_order_acquire), kTranscriptLimit)};
+    }
+    [[nodiscard]] bool cut() const { return page_->cut.load(std::memory_order_acquire); }
+
+private:
+    struct Page {
+        std::atomic<std::uint32_t> length{0};
+        std::atomic<bool> cut{false};
+        char text[kTranscriptLimit];
+    };
+    static_assert(std::atomic<std::uint32_t>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
+    Page* page_;
 };
 
 // Standard input handed to the reader one line at a time, so that each line
 // enters the transcript at the moment the program first needs it.
 class LineByLineSource : public ByteSource {
 public:
-    LineByLineSource(int fd, Transcript& transcript) : device_(fd), transcript_(transcript) {}
+    LineByLineSource(int fd, SharedTranscript& transcript) : device_(fd), transcript_(transcript) {}
 
     std::size_t read(char* buffer, std::size_t capacity) override {
         if (position_ >= held_.size()) {
@@ -84,7 +113,7 @@ public:
 
 private:
     FdByteSource device_;
-    Transcript& transcript_;
+    SharedTranscript& transcript_;
     std::string held_;
     std::size_t position_ = 0;
 };
@@ -92,14 +121,14 @@ private:
 // Plain output that also feeds the transcript.
 class TranscriptBackend : public PlainBackend {
 public:
-    TranscriptBackend(int fd, Transcript& transcript) : PlainBackend(fd), transcript_(transcript) {}
+    TranscriptBackend(int fd, SharedTranscript& transcript) : PlainBackend(fd), transcript_(transcript) {}
     void programText(std::string_view bytes) override {
         transcript_.add(bytes);
         PlainBackend::programText(bytes);
     }
 
 private:
-    Transcript& transcript_;
+    SharedTranscript& transcript_;
 };
 
 void writeAll(int fd, std::string_view bytes) {
@@ -144,7 +173,7 @@ void resetSignals() {
     sigprocmask(SIG_SETMASK, &none, nullptr);
 }
 
-[[noreturn]] void childMain(const RunRequest& request, int outputFd, int factsFd) {
+[[noreturn]] void childMain(const RunRequest& request, int outputFd, int factsFd, SharedTranscript& transcript) {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     resetSignals();
     if (::dup2(factsFd, kFactsFd) < 0) ::_exit(kSandboxFailedStatus);
@@ -162,7 +191,6 @@ void resetSignals() {
     }
     std::set_new_handler(outOfMemory);
 
-    Transcript transcript;
     auto source = std::make_unique<LineByLineSource>(0, transcript);
     LineByLineSource& sourceRef = *source;
     nlohmann::json facts;
@@ -184,8 +212,6 @@ void resetSignals() {
         if (request.keepScreen) screenFacts(console.screen(), facts);
         facts["read_past_end"] = sourceRef.readPastEnd;  // the console owns the source
     }  // the machine's files are flushed and closed here
-    facts["transcript"] = utf8FromLatin1(transcript.text);
-    facts["transcript_cut"] = transcript.cut;
     writeAll(kFactsFd, facts.dump());
     ::_exit(0);
 }
@@ -203,6 +229,7 @@ struct ActiveRun {
     double processorLimit = 0;
     RunOutcome outcome;
     std::string facts;
+    std::unique_ptr<SharedTranscript> transcript = std::make_unique<SharedTranscript>();
     bool killedForOutput = false;
     bool killedForWall = false;
     bool killedForProcessor = false;
@@ -260,7 +287,7 @@ ActiveRun startRun(std::size_t index, const RunRequest& request) {
     if (run.pid == 0) {
         ::close(output[0]);
         ::close(facts[0]);
-        childMain(request, output[1], facts[1]);
+        childMain(request, output[1], facts[1], *run.transcript);
     }
     ::close(output[1]);
     ::close(facts[1]);
@@ -299,8 +326,6 @@ void parseFacts(const std::string& text, RunFacts& facts) {
     facts.errorText = latin1(j.value("error_text", std::string()));
     facts.errorLine = j.value("error_line", 0);
     facts.readPastEnd = j.value("read_past_end", false);
-    facts.transcript = latin1(j.value("transcript", std::string()));
-    facts.transcriptCut = j.value("transcript_cut", false);
     facts.screenText = latin1(j.value("screen_text", std::string()));
     facts.screenAttributes = j.value("screen_attributes", std::string());
     facts.problem = j.value("sandbox_problem", std::string());
@@ -314,6 +339,8 @@ void classifyEnd(ActiveRun& run, int status, const rusage& usage) {
     o.wallSeconds = std::chrono::duration<double>(Clock::now() - run.started).count();
     o.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
     parseFacts(run.facts, o.facts);
+    o.facts.transcript = run.transcript->text();
+    o.facts.transcriptCut = run.transcript->cut();
     if (run.killedForOutput) o.end = RunEnd::OutputLimit;
     else if (o.signal == SIGXFSZ) o.end = RunEnd::FileLimit;
     else if (run.killedForProcessor || o.signal == SIGXCPU || o.cpuSeconds > run.processorLimit)

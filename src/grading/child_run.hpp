@@ -5,8 +5,9 @@
 // keeps the clock and the output count: it reads standard output through a
 // pipe up to the output limit and kills a run that passes it or its wall
 // time. The child reports what only it knows (the run-time error and its
-// line, a read past the end of the input, the transcript, the final screen)
-// through a second pipe.
+// line, a read past the end of the input, the final screen) through a second
+// pipe when it ends; the transcript goes into a page shared with the parent
+// as the run goes, so a run killed at a limit keeps it.
 
 #include <cstdint>
 #include <filesystem>

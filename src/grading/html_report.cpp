@@ -1,8 +1,8 @@
 // index.html: one self-contained page (no network, no script needed) with
 // the class matrix in verdict colours, each student's total, the mistakes
 // grouped, and for every run not accepted its input, the expected and the
-// actual output side by side, whitespace made visible and the first
-// difference marked.
+// actual output and the console transcript side by side, whitespace made
+// visible and the first difference marked.
 
 #include <array>
 #include <map>
@@ -47,7 +47,7 @@ table.matrix{border-collapse:collapse;margin:1em 0}
 details.run{border:1px solid #ccc;border-radius:4px;margin:.5em 0;padding:.3em .6em}
 details.run summary{cursor:pointer}
 .verdict{padding:.05em .4em;border-radius:3px;font-size:.85em}
-.sides{display:grid;grid-template-columns:repeat(3,minmax(0,1fr));gap:.6em;margin-top:.5em}
+.sides{display:grid;grid-template-columns:repeat(auto-fit,minmax(14em,1fr));gap:.6em;margin-top:.5em}
 .sides h4{margin:.2em 0}
 pre{background:#f6f6f6;border:1px solid #ddd;padding:.4em;overflow:auto;max-height:24em;margin:0;font-size:.85em;white-space:pre-wrap;word-break:break-all}
 .ws{color:#aaa}
@@ -108,8 +108,12 @@ std::size_t firstDifferenceAt(std::string_view a, std::string_view b) {
     return i;
 }
 
-std::string side(const char* title, std::string_view text, std::size_t mark, bool cut) {
-    std::string out = "<div><h4>" + std::string(title) + "</h4><pre>" + visible(text, mark) + "</pre>";
+std::string side(const char* title, std::string_view text, std::size_t mark, bool cut, const char* kind = nullptr,
+                 const char* tip = nullptr) {
+    std::string out = "<div><h4" + (tip ? std::string(" title=\"") + tip + "\"" : std::string()) + ">" + title +
+                      "</h4><pre" +
+                      (kind ? std::string(" class=\"") + kind + "\"" : std::string()) + ">" + visible(text, mark) +
+                      "</pre>";
     if (cut) out += "<div class=\"cut\">cut: only the first part is shown</div>";
     return out + "</div>";
 }
@@ -175,12 +179,16 @@ std::string runDetails(const GradeResults& results, std::size_t s, std::size_t t
         out += "<p class=\"note\">the same output as " + std::to_string(r.clusterSize - 1) +
                " other student(s): mistake #" + std::to_string(r.cluster) + " of this test</p>";
     if (r.verdict != Verdict::InvalidProgram && test) {
+        // Side by side: what went in, what was wanted, what came out, and the
+        // console as the student saw it (the input where it was read).
         const std::size_t mark = firstDifferenceAt(r.output, test->expected);
-        out += "<div class=\"sides\">" + side("input", test->input, std::string_view::npos, false) +
-               side("expected", test->expected, mark, false) + side("actual", r.output, mark, r.outputCut) + "</div>";
+        out += "<div class=\"sides\">" + side("input", test->input, std::string_view::npos, false, "input") +
+               side("expected", test->expected, mark, false, "expected") +
+               side("actual", r.output, mark, r.outputCut, "actual");
         if (!r.transcript.empty())
-            out += "<h4>transcript (the console as the student saw it)</h4><pre class=\"transcript\">" +
-                   html(r.transcript) + "</pre>";
+            out += side("transcript", r.transcript, std::string_view::npos, false, "transcript",
+                        "the console as the student saw it, each input line where the program read it");
+        out += "</div>";
     }
     return out + "</details>\n";
 }

@@ -103,7 +103,7 @@ TEST_F(GradeExamples, EveryVerdictAndNothingOutsideTheBoxesChanges) {
         {"gabi", "output-limit"},     {"hugo", "run-time-error"},  {"iris", "out-of-input"},
         {"joao", "invalid-program"},  {"kiko", "accepted"},        {"lara", "accepted"},
         {"mila", "accepted"},         {"nina", "output-limit"},    {"otto", "wrong-answer"},
-        {"pia", "invalid-program"},
+        {"pia", "invalid-program"},   {"rafa", "time-limit"},
     };
     ASSERT_EQ(table.size(), expected.size());
     for (const auto& [id, verdict] : expected) {
@@ -117,6 +117,15 @@ TEST_F(GradeExamples, EveryVerdictAndNothingOutsideTheBoxesChanges) {
     // The run-time error names its message and line; the reading one says what was missing.
     EXPECT_EQ(session.results.students[7].runs[1].message, "Divisão por Zero, linha 12");
     EXPECT_NE(session.results.students[8].runs[1].message.find("Inteiro inválido, linha 2"), std::string::npos);
+    // A run killed at a limit keeps its transcript up to the kill, each input
+    // line where it was read; a flood keeps the first part, marked as cut.
+    const StudentResult& rafa = session.results.students[16];
+    ASSERT_EQ(rafa.id, "rafa");
+    EXPECT_EQ(rafa.runs[1].transcript, "quantos? 5\nvou somar 5\r\n");
+    const StudentResult& gabi = session.results.students[6];
+    ASSERT_EQ(gabi.id, "gabi");
+    EXPECT_TRUE(gabi.runs[1].transcript.starts_with("soma soma")) << gabi.runs[1].transcript.substr(0, 40);
+    EXPECT_TRUE(gabi.runs[1].transcript.ends_with("\n[...]"));
     // Scores are the weights of accepted secret tests (secret/2 weighs 2).
     EXPECT_EQ(session.results.students[0].score, 3);
     EXPECT_EQ(session.results.students[0].max, 3);
@@ -182,6 +191,23 @@ TEST_F(GradeExamples, TheFileExerciseChecksTheFilesLeftBehind) {
                                          }));
     EXPECT_EQ(session.results.students[1].runs[0].message, "the file soma.txt was not written");
     EXPECT_FALSE(fs::exists(work_ / "soma.txt"));
+}
+
+TEST_F(GradeExamples, TheScreenExerciseComparesTextAndColours) {
+    GradeOptions o = options({(kExamples / "turma-tela").string(), (kExamples / "tela/submissions/accepted").string()},
+                             "out", 2);
+    o.problem = kExamples / "tela";
+    const GradeSession session = grade(o, nullptr);
+    std::map<std::string, std::pair<std::string, std::string>> got;
+    for (const StudentResult& s : session.results.students)
+        got[s.id] = {std::string(verdictName(s.runs.at(0).verdict)), s.runs.at(0).message};
+    EXPECT_EQ(got.at("referencia").first, "accepted");
+    EXPECT_EQ(got.at("lia").first, "accepted");
+    // The text is right, the colour is not: only the attributes tell.
+    EXPECT_EQ(got.at("leo"), std::make_pair(std::string("wrong-answer"),
+                                            std::string("screen colours differ at row 5, column 10")));
+    EXPECT_EQ(got.at("max").first, "wrong-answer");
+    EXPECT_NE(got.at("max").second.find("screen row 5"), std::string::npos) << got.at("max").second;
 }
 
 }  // namespace
