@@ -63,6 +63,16 @@ std::string errorMessage(const RunFacts& facts) {
     return message + ", linha " + std::to_string(facts.errorLine);
 }
 
+// The transcript holds the program's bytes as written; its line ends are
+// shown as standard output shows them (CR LF as one LF, a lone CR kept).
+std::string plainLineEnds(std::string_view bytes) {
+    std::string text;
+    text.reserve(bytes.size());
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        if (bytes[i] != '\r' || i + 1 == bytes.size() || bytes[i + 1] != '\n') text += bytes[i];
+    return text;
+}
+
 bool isMemoryMessage(const std::string& latin1Text) {
     return latin1Text.find(latin1("usa muita memória")) != std::string::npos;
 }
@@ -86,7 +96,7 @@ RunResult judgeRun(const TestCase& test, const Comparator& comparator, const Run
     const RunFacts& facts = outcome.facts;
     auto keepOutput = [&] {
         r.output = reportText(outcome.output, kReportOutputLimit, &r.outputCut);
-        r.transcript = utf8FromCp850(facts.transcript);
+        r.transcript = utf8FromCp850(plainLineEnds(facts.transcript));
         if (facts.transcriptCut) r.transcript += "\n[...]";
     };
     auto verdict = [&](Verdict v, std::string message) {

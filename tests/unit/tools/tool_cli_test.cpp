@@ -114,6 +114,8 @@ TEST_F(ToolCli, AsmWritesBesideTheListingOrWhereTold) {
     EXPECT_EQ(toStdout.out, "3 4 58 65 43 ");
     EXPECT_EQ(lousa("asm prog.lst -o other.txt").status, 0);
     EXPECT_EQ(readAll(dir_ / "other.txt"), "3 4 58 65 43 ");
+    EXPECT_EQ(lousa("asm prog.lst -oattached.txt").status, 0);  // the value attached, as getopt takes it
+    EXPECT_EQ(readAll(dir_ / "attached.txt"), "3 4 58 65 43 ");
     // Never over the input itself.
     write("x.code", "HALT\n");
     EXPECT_EQ(lousa("asm x.code").status, 1);
