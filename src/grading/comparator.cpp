@@ -141,6 +141,12 @@ public:
         std::string wantAttr;
         for (const char c : readBytes(attrFile))
             if (!isSpace(c)) wantAttr += lower(c);
+        // A malformed file is the package's fault, never the student's.
+        const bool hex = std::all_of(wantAttr.begin(), wantAttr.end(),
+                                     [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+        if (!hex || wantAttr.size() != kRows * 80 * 2)
+            return {Judgement::Kind::JudgeError, attrFile.filename().string() +
+                                                     " must hold 25 lines of 80 hexadecimal pairs (one per cell)"};
         if (wantAttr == in.screenAttributes) return {};
         const std::size_t at = firstDifference(wantAttr, in.screenAttributes) / 2;
         return {Judgement::Kind::Wrong, "screen colours differ at row " + std::to_string(at / 80 + 1) + ", column " +

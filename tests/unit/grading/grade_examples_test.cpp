@@ -272,6 +272,37 @@ TEST_F(SmallPackage, ScreenModeComparesTheFinalScreen) {
     EXPECT_NE(got.at("torto").second.find("screen row 5"), std::string::npos) << got.at("torto").second;
 }
 
+// An attribute file: `rows` lines of 80 copies of `pair`.
+std::string attributeRows(int rows, const std::string& pair, const std::string& lineEnd = "\n") {
+    std::string text;
+    for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < 80; ++c) text += pair;
+        text += lineEnd;
+    }
+    return text;
+}
+
+TEST_F(SmallPackage, AMalformedColourFileIsTheJudgesError) {
+    writeFile(root_ / "p" / "problem.yaml", "validator_flags: screen_attributes\n");
+    writeFile(root_ / "p" / "data" / "secret" / "1.ans", "X\n");
+    student("certo", writesAt(1, 1, "X"));
+    const struct {
+        std::string attr;
+        std::string verdict;
+    } cases[] = {
+        {std::string(79, '.'), "judge-error"},             // not hexadecimal
+        {attributeRows(25, "0x"), "judge-error"},          // a letter past f
+        {attributeRows(24, "07"), "judge-error"},          // a row short
+        {attributeRows(25, "07") + "07", "judge-error"},   // a cell too many
+        {attributeRows(25, "07"), "accepted"},             // the default grey everywhere
+        {attributeRows(25, "0F", " \r\n"), "wrong-answer"},  // read in any case and spacing, and white differs
+    };
+    for (const auto& c : cases) {
+        writeFile(root_ / "p" / "data" / "secret" / "1.attr", c.attr);
+        EXPECT_EQ(grade().at("certo").first, c.verdict) << c.attr.substr(0, 20);
+    }
+}
+
 TEST_F(SmallPackage, AnExternalCheckerDecidesAndItsFailureIsTheJudges) {
     writeFile(root_ / "p" / "data" / "secret" / "1.ans", "ok\n");
     fs::create_directories(root_ / "p" / "output_validators" / "check");
