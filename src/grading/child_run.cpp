@@ -266,6 +266,7 @@ void makePipe(int fds[2]) {
 }
 
 ActiveRun startRun(std::size_t index, const RunRequest& request) {
+    ActiveRun run;  // its transcript page first: nothing to close if that fails
     int output[2];
     int facts[2];
     makePipe(output);
@@ -276,7 +277,6 @@ ActiveRun startRun(std::size_t index, const RunRequest& request) {
         ::close(output[1]);
         throw;
     }
-    ActiveRun run;
     run.index = index;
     run.started = Clock::now();
     run.deadline = run.started + std::chrono::duration_cast<Clock::duration>(
