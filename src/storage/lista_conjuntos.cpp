@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <utility>
 
 namespace lousa {
@@ -57,8 +58,16 @@ Word ListaConjuntos::add(const RangeList& list) {
 
 void ListaConjuntos::replace(Word id, Words list) {
     if (!holds(id)) return;
-    normalizeInto(list, canonical_);
-    store(entries_[static_cast<std::size_t>(id) - 1], canonical_);
+    // A canonical list (the usual case) is stored as it is, unless it lies
+    // in the table's own buffer, which storing may move.
+    const std::less<const Word*> before;
+    const bool inTable = !words_.empty() && !before(list.data(), words_.data()) &&
+                         before(list.data(), words_.data() + words_.size());
+    if (inTable || !isCanonical(list)) {
+        normalizeInto(list, canonical_);
+        list = canonical_;
+    }
+    store(entries_[static_cast<std::size_t>(id) - 1], list);
 }
 
 // Writes the list into the entry's slice, moving the entry to the end of the

@@ -1,8 +1,10 @@
 #include "vm/interpretador.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 #include <ctime>
+#include <functional>
 
 #include "console/console.hpp"
 #include "engine/translation.hpp"
@@ -102,6 +104,10 @@ std::pair<std::string, std::string> Interpretador::popStringOperands(Word kind) 
 
 std::string Interpretador::readStringAt(Word address, Word maxLength) const {
     std::string result;
+    if (const Word* from = wordsAt(address, std::clamp<Word>(maxLength, 0, 255))) {
+        for (Word i = 0; i < maxLength && i < 255 && from[i] != -1; ++i) result.push_back(static_cast<char>(from[i] & 0xFF));
+        return result;
+    }
     for (Word i = 0; i < maxLength && i < 255; ++i) {
         const Word w = readWordAt(address, i);
         if (w == -1) break;
@@ -112,11 +118,28 @@ std::string Interpretador::readStringAt(Word address, Word maxLength) const {
 
 void Interpretador::writeStringVar(Word address, Word capacity, const std::string& text) {
     const Word m = static_cast<Word>(std::min<std::size_t>(text.size(), capacity < 0 ? 0 : static_cast<std::size_t>(capacity)));
+    if (Word* to = writableWordsAt(address, m < capacity ? m + 1 : m)) {
+        for (Word i = 0; i < m; ++i) to[i] = static_cast<signed char>(text[static_cast<std::size_t>(i)]);
+        if (m < capacity) to[m] = -1;
+        return;
+    }
     for (Word i = 0; i < m; ++i) writeWordAt(address, i, static_cast<signed char>(text[static_cast<std::size_t>(i)]));
     if (m < capacity) writeWordAt(address, m, -1);
 }
 
 void Interpretador::pushWordList(std::span<const Word> list) {
+    const auto n = static_cast<std::int64_t>(list.size());
+    if (Word* to = writableWordsAt(std::int64_t{sp} + 1, n + 1)) {
+        // At once where the stack lies in the contiguous region, unless the
+        // list itself lies where it is pushed (then word by word, as below).
+        const std::less<const Word*> before;
+        if (!before(to, list.data() + n) || !before(list.data(), to + n + 1)) {
+            std::copy(list.begin(), list.end(), to);
+            to[n] = static_cast<Word>(static_cast<UWord>(list.size()) / 2U);
+            sp = static_cast<Word>(std::int64_t{sp} + n + 1);
+            return;
+        }
+    }
     for (const Word w : list) push(w);
     push(static_cast<Word>(static_cast<UWord>(list.size()) / 2U));
 }

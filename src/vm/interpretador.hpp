@@ -126,6 +126,21 @@ public:
         heap.write(address, value);
     }
 
+    // Word memory seen as arrays (WordMemory::denseSpan): the words from
+    // `first` up, `count` of them, or null when any lies outside the
+    // contiguous region (a heap address, a wild one) or, for writing, is a
+    // watched word. Callers fall back to the word-by-word primitives.
+    [[nodiscard]] const Word* wordsAt(std::int64_t first, std::int64_t count) const {
+        return first >= 0 && count >= 0 && first + count <= INT32_MAX
+                   ? memory.denseSpan(static_cast<UWord>(first), static_cast<UWord>(count))
+                   : nullptr;
+    }
+    [[nodiscard]] Word* writableWordsAt(std::int64_t first, std::int64_t count) {
+        return first >= 0 && count >= 0 && first + count <= INT32_MAX
+                   ? memory.writableSpan(static_cast<UWord>(first), static_cast<UWord>(count))
+                   : nullptr;
+    }
+
     void push(Word value) {
         sp = wrapAdd(sp, 1);
         writeWord(sp, value);

@@ -5,6 +5,7 @@
 // process allocate gigabytes. A word that was never written reads as 0.
 
 #include <algorithm>
+#include <cstdint>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -52,6 +53,16 @@ public:
         sparse_.clear();
     }
     [[nodiscard]] std::size_t denseSize() const { return dense_.size(); }
+    // The words [first, first + count) where they lie, for instructions that
+    // move many words at once: null unless all of them are in the contiguous
+    // region (and, for writing, none is watched, as those writes are noted
+    // one by one). Valid until the region next grows.
+    [[nodiscard]] const Word* denseSpan(UWord first, UWord count) const {
+        return std::uint64_t{first} + count <= dense_.size() ? dense_.data() + first : nullptr;
+    }
+    [[nodiscard]] Word* writableSpan(UWord first, UWord count) {
+        return first >= watchEnd_ && std::uint64_t{first} + count <= dense_.size() ? dense_.data() + first : nullptr;
+    }
     [[nodiscard]] const Word* denseData() const { return dense_.data(); }
     // Direct access for the dispatch loop's fast paths, which stay below
     // denseSize() and reload both after anything that may grow the region.

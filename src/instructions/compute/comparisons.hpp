@@ -6,6 +6,7 @@
 // values, without copying them out: comparisons sit in loop conditions.
 
 #include <algorithm>
+#include <cstdint>
 
 #include "vm/interpretador.hpp"
 
@@ -23,14 +24,31 @@ struct StackText {
     Word top = 0;
     Word length = 0;
     Word below = 0;  // the top of the stack once the operand is taken away
+    // The word at top when all the characters lie in the contiguous region
+    // (character i at words[-i]), else null. Valid until the region grows,
+    // which no write within the text can make it do.
+    const Word* words = nullptr;
 
     [[nodiscard]] unsigned char at(const Interpretador& m, Word i) const {
-        return static_cast<unsigned char>(m.readWord(wrapSub(top, i)) & 0xFF);
+        return static_cast<unsigned char>((words ? words[-i] : m.readWord(wrapSub(top, i))) & 0xFF);
     }
 };
 
 // The string whose first character is the word at top, down to its marker.
 inline StackText stackString(const Interpretador& m, Word top) {
+    // Searched where it lies when the words it may span are contiguous.
+    const std::int64_t deepest = std::max<std::int64_t>(std::int64_t{top} - kStringScanLimit, 0);
+    if (top >= 0) {
+        if (const Word* low = m.wordsAt(deepest, std::int64_t{top} - deepest + 1)) {
+            const Word* at = low + (top - deepest);
+            const auto reach = static_cast<Word>(top - deepest);
+            for (Word i = 0; i <= reach; ++i) {
+                if (at[-i] == -1) return StackText{top, i, wrapSub(top, i + 1), i > 0 ? at : nullptr};
+            }
+            if (reach == kStringScanLimit) return StackText{top, kStringScanLimit, wrapSub(top, kStringScanLimit), at};
+            // Not found above address 0: the search goes on below it, word by word.
+        }
+    }
     for (Word i = 0; i <= kStringScanLimit; ++i) {
         if (m.readWord(wrapSub(top, i)) == -1) return StackText{top, i, wrapSub(top, i + 1)};
     }

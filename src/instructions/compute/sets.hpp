@@ -25,28 +25,40 @@ inline Word pairsOnStack(const Interpretador& m, Word count) {
     return static_cast<Word>(std::min<std::int64_t>(count, held));
 }
 
-// Pops a set value into `out`, reusing its storage: the words in the order
-// they were pushed, cut like popWordList cuts a count larger than the stack.
-inline void popSetInto(Interpretador& m, ListaConjuntos::RangeList& out) {
-    const Word count = m.pop();
-    out.clear();
-    if (count <= 0) return;
-    const std::int64_t available =
-        m.sp >= 0 ? (std::min<std::int64_t>(m.sp, m.memory.denseLimit()) + 1) / 2 : 0;
-    const auto words = static_cast<Word>(2 * std::min<std::int64_t>(count, available));
-    out.resize(static_cast<std::size_t>(words));
-    const Word deepest = wrapSub(m.sp, words - 1);
-    for (Word i = 0; i < words; ++i) out[static_cast<std::size_t>(i)] = m.readWord(wrapAdd(deepest, i));
-    m.sp = wrapSub(m.sp, words);
+// The `pairs` pairs of the set value whose count word is at sp, in the order
+// they were pushed: where they lie when the stack is in the contiguous
+// region (valid until memory is next written), else copied into `spill`.
+inline ListaConjuntos::Words setOnStack(const Interpretador& m, Word pairs, ListaConjuntos::RangeList& spill) {
+    const Word words = 2 * pairs;
+    const Word deepest = wrapSub(m.sp, words);
+    if (const Word* at = m.wordsAt(deepest, words)) return {at, static_cast<std::size_t>(words)};
+    spill.resize(static_cast<std::size_t>(words));
+    for (Word i = 0; i < words; ++i) spill[static_cast<std::size_t>(i)] = m.readWord(wrapAdd(deepest, i));
+    return spill;
+}
+
+// Pops a set value (see setOnStack), cut like popWordList cuts a count
+// larger than the stack.
+inline ListaConjuntos::Words popSet(Interpretador& m, ListaConjuntos::RangeList& spill) {
+    const Word count = m.readWord(m.sp);
+    const Word below = wrapSub(m.sp, 1);  // the top once the count is taken
+    Word pairs = 0;
+    if (count > 0) {
+        const std::int64_t available = below >= 0 ? (std::min<std::int64_t>(below, m.memory.denseLimit()) + 1) / 2 : 0;
+        pairs = static_cast<Word>(std::min<std::int64_t>(count, available));
+    }
+    const ListaConjuntos::Words words = setOnStack(m, pairs, spill);
+    m.sp = wrapSub(m.sp, 2 * pairs + 1);
+    return words;
 }
 
 // Replaces two set values by the set that op computes from them (left first).
 template <typename Op>
 inline void setOperation(Interpretador& m, Op op) {
     ListaConjuntos::Workspace& work = m.sets.work;
-    popSetInto(m, work.right);
-    popSetInto(m, work.left);
-    op(ListaConjuntos::Words(work.left), ListaConjuntos::Words(work.right), work.result);
+    const ListaConjuntos::Words right = popSet(m, work.right);
+    const ListaConjuntos::Words left = popSet(m, work.left);
+    op(left, right, work.result);
     m.pushWordList(work.result);
     m.pc = wrapAdd(m.pc, 1);
 }
@@ -55,17 +67,16 @@ inline void setOperation(Interpretador& m, Op op) {
 template <typename Test>
 inline void setTest(Interpretador& m, Test test) {
     ListaConjuntos::Workspace& work = m.sets.work;
-    popSetInto(m, work.right);
-    popSetInto(m, work.left);
-    m.push(test(ListaConjuntos::Words(work.left), ListaConjuntos::Words(work.right)) ? 1 : 0);
+    const ListaConjuntos::Words right = popSet(m, work.right);
+    const ListaConjuntos::Words left = popSet(m, work.left);
+    m.push(test(left, right) ? 1 : 0);
     m.pc = wrapAdd(m.pc, 1);
 }
 
 }  // namespace compute
 
 inline void Interpretador::opStoreSet() {
-    ListaConjuntos::RangeList& value = sets.work.left;
-    compute::popSetInto(*this, value);
+    ListaConjuntos::Words value = compute::popSet(*this, sets.work.left);
     const Word address = pop();
     Word id = readWord(address);
     // A word that the table never handed out (0, or other data written over
@@ -76,10 +87,15 @@ inline void Interpretador::opStoreSet() {
             pc = wrapAdd(pc, 1);
             return;
         }
+        // Writing the id may grow the memory the value lies in.
+        if (value.data() != sets.work.left.data()) {
+            sets.work.left.assign(value.begin(), value.end());
+            value = sets.work.left;
+        }
         id = sets.add({});
         writeWord(address, id);
     }
-    sets.replace(id, ListaConjuntos::Words(value));
+    sets.replace(id, value);
     pc = wrapAdd(pc, 1);
 }
 
@@ -96,9 +112,9 @@ inline void Interpretador::opCheckSet() {
     const Word low = operand(1);
     const Word high = operand(2);
     const Word pairs = compute::pairsOnStack(*this, readWord(sp));
-    for (Word i = 0; i < pairs; ++i) {
-        const Word at = wrapSub(sp, 2 * pairs - 2 * i);
-        if (readWord(at) < low || readWord(wrapAdd(at, 1)) > high)
+    const ListaConjuntos::Words words = compute::setOnStack(*this, pairs, sets.work.left);
+    for (std::size_t i = 0; i < words.size(); i += 2) {
+        if (words[i] < low || words[i + 1] > high)
             raiseRuntimeError(latin1(" => O elemento do conjunto não é válido nessa atribuição! "));
     }
     pc = wrapAdd(pc, 3);
@@ -108,11 +124,9 @@ inline void Interpretador::opInSet() {
     const Word pairs = compute::pairsOnStack(*this, readWord(sp));
     const Word elementAt = wrapSub(sp, 2 * pairs + 1);
     const Word x = readWord(elementAt);
+    const ListaConjuntos::Words words = compute::setOnStack(*this, pairs, sets.work.left);
     bool found = false;
-    for (Word i = 0; i < pairs && !found; ++i) {
-        const Word at = wrapSub(sp, 2 * pairs - 2 * i);
-        found = readWord(at) <= x && x <= readWord(wrapAdd(at, 1));
-    }
+    for (std::size_t i = 0; i < words.size() && !found; i += 2) found = words[i] <= x && x <= words[i + 1];
     sp = elementAt;
     writeWord(sp, found ? 1 : 0);
     pc = wrapAdd(pc, 1);

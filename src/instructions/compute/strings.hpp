@@ -30,9 +30,19 @@ namespace compute {
 // Pushes a text as a string value with every character kept (a byte 0
 // included), cut to the 255 characters a string value holds.
 inline void pushText(Interpretador& m, std::string_view text) {
+    const std::size_t length = std::min<std::size_t>(text.size(), 255);
+    if (Word* to = m.writableWordsAt(std::int64_t{m.sp} + 1, static_cast<std::int64_t>(length) + 1)) {
+        to[0] = -1;
+        for (std::size_t i = 0; i < length; ++i) to[length - i] = static_cast<signed char>(text[i]);
+        m.sp = wrapAdd(m.sp, static_cast<Word>(length) + 1);
+        return;
+    }
     m.push(-1);
-    for (std::size_t i = std::min<std::size_t>(text.size(), 255); i-- > 0;) m.push(static_cast<signed char>(text[i]));
+    for (std::size_t i = length; i-- > 0;) m.push(static_cast<signed char>(text[i]));
 }
+
+// Whether the word ranges [a, a + n) and [b, b + k) have no word in common.
+inline bool apart(std::int64_t a, std::int64_t n, std::int64_t b, std::int64_t k) { return a + n <= b || b + k <= a; }
 
 // The capacity operand of a string variable, never below 0.
 inline Word capacityOf(Word n) { return n < 0 ? 0 : n; }
@@ -109,8 +119,7 @@ inline void Interpretador::opConcat() {
         }
     }
     sp = ops.left.below;
-    push(-1);
-    for (std::size_t i = length; i-- > 0;) push(static_cast<signed char>(text[i]));
+    compute::pushText(*this, std::string_view(text.data(), length));
     pc = wrapAdd(pc, 2);
 }
 
@@ -119,9 +128,16 @@ inline void Interpretador::opStoreStr() {
     const compute::StackText text = compute::stackString(*this, sp);
     const Word address = readWord(text.below);
     const Word m = std::min(text.length, capacity);
-    for (Word i = 0; i < m; ++i) writeWordAt(address, i, readWord(wrapSub(sp, i)));
+    const Word written = m < capacity ? m + 1 : m;
+    Word* to = text.words ? writableWordsAt(address, written) : nullptr;
+    if (to && compute::apart(address, written, std::int64_t{sp} - m + 1, m)) {
+        for (Word i = 0; i < m; ++i) to[i] = text.words[-i];
+        if (m < capacity) to[m] = -1;
+    } else {
+        for (Word i = 0; i < m; ++i) writeWordAt(address, i, readWord(wrapSub(sp, i)));
+        if (m < capacity) writeWordAt(address, m, -1);
+    }
     sp = wrapSub(text.below, 1);
-    if (m < capacity) writeWordAt(address, m, -1);
     pc = wrapAdd(pc, 2);
 }
 
@@ -142,6 +158,14 @@ inline void Interpretador::opCopy() {
     std::int64_t end = start;
     if (count > 0 && s.length >= start) end = std::min<std::int64_t>({s.length, start + count, start + 255});
     Word top = wrapAdd(s.below, 1);
+    // Where the string lies in the contiguous region, the words it moves to do too.
+    if (Word* to = s.words ? writableWordsAt(top, end - start + 1) : nullptr) {
+        to[0] = -1;
+        for (std::int64_t i = end - 1; i >= start; --i) *++to = static_cast<signed char>(s.at(*this, static_cast<Word>(i)));
+        sp = wrapAdd(top, static_cast<Word>(end - start));
+        pc = wrapAdd(pc, 1);
+        return;
+    }
     writeWord(top, -1);
     for (std::int64_t i = end - 1; i >= start; --i) {
         top = wrapAdd(top, 1);
@@ -216,7 +240,9 @@ inline void Interpretador::opStrPos() {
     const compute::StackText& sub = ops.left;
     const compute::StackText& s = ops.right;
     Word found = 0;
+    const unsigned char first = sub.length > 0 ? sub.at(*this, 0) : 0;
     for (Word at = 0; found == 0 && at + sub.length <= s.length; ++at) {
+        if (sub.length > 0 && s.at(*this, at) != first) continue;
         Word i = 0;
         while (i < sub.length && s.at(*this, at + i) == sub.at(*this, i)) ++i;
         if (i == sub.length) found = at + 1;
@@ -267,8 +293,23 @@ inline void Interpretador::opLoadStr() {
     const Word address = readWord(sp);
     // A string value holds at most 255 characters, whatever the capacity says.
     const Word capacity = std::min<Word>(operand(1), 255);
-    writeWord(sp, -1);
+    // At once where the variable and the words from sp up are contiguous and
+    // apart: then writing the marker first cannot change what is read.
+    const Word words = std::max<Word>(capacity, 0);
+    const Word* from = wordsAt(address, words);
     Word count = 0;
+    if (from)
+        while (count < words && from[count] != -1) ++count;
+    Word* to = from ? writableWordsAt(sp, std::int64_t{count} + 1) : nullptr;
+    if (to && compute::apart(address, std::min(count + 1, words), sp, std::int64_t{count} + 1)) {
+        to[0] = -1;
+        for (Word i = 0; i < count; ++i) to[count - i] = from[i];
+        sp = wrapAdd(sp, count);
+        pc = wrapAdd(pc, 2);
+        return;
+    }
+    writeWord(sp, -1);
+    count = 0;
     while (count < capacity && readWordAt(address, count) != -1) ++count;
     for (Word i = count; i-- > 0;) push(readWordAt(address, i));
     pc = wrapAdd(pc, 2);

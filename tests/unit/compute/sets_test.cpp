@@ -163,6 +163,51 @@ TEST(SetOperations, TestsGiveOneOrZero) {
     EXPECT_EQ(setOp(Opcode::SUPERSET, {2, 2}, {1, 3}), (std::vector<Word>{0}));
 }
 
+TEST(SetStack, TheSameWordsWhereverTheStackLies) {
+    // Set values move between the stack and the table many words at once
+    // where the stack lies in the contiguous region; elsewhere word by word.
+    struct Place {
+        const char* name;
+        Word base;      // sp before the operands (0: four words below the region's end)
+        UWord watched;  // words below this are watched
+    };
+    const Place places[] = {
+        {"contiguous", 1000, 0},
+        {"at the region's end", 0, 0},
+        {"far beyond the region", 2000000000, 0},
+        {"watched words", 1000, 5000},
+    };
+    // Past the region, so that storing the variable's id grows the region
+    // under the stored value.
+    constexpr Word var = 5000;
+    for (const Place& place : places) {
+        SCOPED_TRACE(place.name);
+        Vm vm({op(Opcode::STORE_SET), op(Opcode::LOAD_SET), op(Opcode::SET_UNION), op(Opcode::CHECK_SET), 0, 255});
+        vm.m.writeWord(1000, 0);
+        const auto base = place.base != 0 ? place.base : static_cast<Word>(vm.m.memory.denseSize()) - 4;
+        ASSERT_LT(static_cast<std::size_t>(var), vm.m.memory.denseLimit());
+        ASSERT_GT(static_cast<std::size_t>(var), vm.m.memory.denseSize() + 100);
+        vm.m.memory.watchBelow(place.watched);
+        vm.m.sp = base;
+        vm.push(var);
+        vm.pushSet({10, 12, 1, 3});
+        vm.pushSet({4, 5, 20, 20});
+        vm.m.pc = 2;
+        vm.step();
+        std::vector<Word> words;
+        for (Word a = base + 1; a <= vm.m.sp; ++a) words.push_back(vm.m.readWord(a));
+        EXPECT_EQ(words, (std::vector<Word>{var, 1, 5, 10, 12, 20, 20, 3}));
+        vm.step();
+        EXPECT_EQ(vm.m.pc, 6);
+        vm.m.pc = 0;
+        vm.step();
+        EXPECT_EQ(vm.m.sp, base);
+        EXPECT_EQ(vm.m.readWord(var), 1);
+        EXPECT_EQ(loadSet(vm, var), (std::vector<Word>{1, 5, 10, 12, 20, 20}));
+        EXPECT_EQ(vm.m.memory.watchedWordsChanged(), place.watched != 0);
+    }
+}
+
 TEST(HostileSets, AHugeCountIsCutAtTheStackInsteadOfLoopingOrAllocating) {
     const auto start = std::chrono::steady_clock::now();
     for (const Opcode code : {Opcode::IN_SET, Opcode::CHECK_SET, Opcode::SET_UNION, Opcode::EQ_SET,

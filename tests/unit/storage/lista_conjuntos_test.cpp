@@ -145,5 +145,19 @@ TEST(SetTable, IdsItNeverHandedOutReadEmptyAndTakeNoStore) {
     EXPECT_EQ(table.get(1), (L{1, 1}));
 }
 
+TEST(SetTable, AValueTakenFromTheTableItselfSurvivesTheStoreMovingIt) {
+    // Canonical values are stored without a copy; one that lies in the
+    // table's buffer must still read right when storing it moves the buffer.
+    for (const L& value : {L{1, 2, 4, 9, 20, 30, 40, 50}, L{9, 4, 1, 2}}) {
+        ListaConjuntos table;
+        table.add({});
+        const Word source = table.add(value);
+        for (int i = 0; i < 64; ++i) table.add({i, i});  // the buffer has to grow for what follows
+        table.replace(1, *table.find(source));
+        EXPECT_EQ(table.get(1), ListaConjuntos::normalize(value));
+        EXPECT_EQ(table.get(source), value);
+    }
+}
+
 }  // namespace
 }  // namespace lousa
