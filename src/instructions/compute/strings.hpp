@@ -129,8 +129,8 @@ inline void Interpretador::opStoreStr() {
     const Word address = readWord(text.below);
     const Word m = std::min(text.length, capacity);
     const Word written = m < capacity ? m + 1 : m;
-    Word* to = text.words ? writableWordsAt(address, written) : nullptr;
-    if (to && compute::apart(address, written, std::int64_t{sp} - m + 1, m)) {
+    // In the same order as word by word, so a variable overlapping the string reads alike.
+    if (Word* to = text.words ? writableWordsAt(address, written) : nullptr) {
         for (Word i = 0; i < m; ++i) to[i] = text.words[-i];
         if (m < capacity) to[m] = -1;
     } else {

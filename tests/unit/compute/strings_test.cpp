@@ -365,5 +365,83 @@ TEST(LoadStr, PushesTheVariableUpToItsMarkerOrCapacity) {
     EXPECT_EQ(load(2147483647, std::vector<Word>(300, 'k')), std::string(255, 'k'));
 }
 
+// String instructions read and write the words where they lie when the
+// stack and the variable are in the contiguous region, and word by word
+// elsewhere: both must leave the same words, including when a variable
+// overlaps the stack words an instruction moves.
+TEST(StringsWhereverTheyLie, TheContiguousRegionActsAsWordByWord) {
+    constexpr Word kAt = 1 << 30;  // a layout word kAt + k is the address base + k
+    const auto text = [](const std::string& s) {  // a string value as pushed: marker, then last character first
+        std::vector<Word> words{-1};
+        for (std::size_t i = s.size(); i-- > 0;) words.push_back(static_cast<signed char>(s[i]));
+        return words;
+    };
+    const auto join = [](std::initializer_list<std::vector<Word>> parts) {
+        std::vector<Word> words;
+        for (const auto& part : parts) words.insert(words.end(), part.begin(), part.end());
+        return words;
+    };
+    const std::vector<Word> pad(10, 0);
+    struct Case {
+        const char* name;
+        std::vector<Word> code;
+        std::vector<Word> layout;  // the words from base + 1 up; the last one is the top of the stack
+    };
+    const std::string full(255, 'z');
+    const Case cases[] = {
+        {"load", {op(Opcode::LOAD_STR), 10}, join({chars("abc"), {-1}, pad, {kAt + 1}})},
+        {"load a full variable", {op(Opcode::LOAD_STR), 255}, join({chars(full), pad, {kAt + 1}})},
+        {"load the variable at sp", {op(Opcode::LOAD_STR), 10}, join({pad, {kAt + 11}})},
+        {"load a variable reaching above sp", {op(Opcode::LOAD_STR), 10}, join({pad, chars("ab"), {kAt + 11}})},
+        {"store", {op(Opcode::STORE_STR), 10}, join({pad, {kAt + 1}, text("hello")})},
+        {"store cut", {op(Opcode::STORE_STR), 3}, join({pad, {kAt + 1}, text("hello")})},
+        {"store a full string", {op(Opcode::STORE_STR), 255}, join({pad, {kAt + 1}, text(full)})},
+        {"store into the string itself", {op(Opcode::STORE_STR), 10}, join({pad, {kAt + 14}, text("hello")})},
+        {"store over its own address", {op(Opcode::STORE_STR), 10}, join({pad, {kAt + 11}, text("hello")})},
+        {"concat", {op(Opcode::CONCAT), 0}, join({pad, text("ab"), text("cde")})},
+        {"concat past 255", {op(Opcode::CONCAT), 0}, join({pad, text(full), text("cde")})},
+        {"copy", {op(Opcode::COPY)}, join({pad, text("abcdef"), {2, 3}})},
+        {"copy the end", {op(Opcode::COPY)}, join({pad, text("abcdef"), {4, 9}})},
+        {"pos", {op(Opcode::STR_POS), 0}, join({pad, text("cd"), text("abcdcd")})},
+        {"pos of a character", {op(Opcode::STR_POS), 1}, join({pad, {'d'}, text("abcdcd")})},
+        {"length", {op(Opcode::STR_LENGTH)}, join({pad, text("abcd")})},
+        {"compare", {op(Opcode::LT_STR), 0}, join({pad, text("abc"), text("abd")})},
+    };
+    struct Place {
+        const char* name;
+        Word base;
+        UWord watched;  // words below this are watched
+    };
+    const Place places[] = {{"contiguous", 1000, 0}, {"watched", 1000, 1u << 20}, {"beyond the region", 2000000000, 0}};
+    constexpr Word kSpan = 600;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<Word> reference;
+        for (const Place& place : places) {
+            SCOPED_TRACE(place.name);
+            Vm vm(c.code);
+            vm.m.writeWord(4000, 0);  // the region reaches past every word a case uses
+            vm.m.memory.watchBelow(place.watched);
+            const auto address = [&](Word k) { return wrapAdd(place.base, k); };
+            for (std::size_t i = 0; i < c.layout.size(); ++i) {
+                const Word w = c.layout[i];
+                vm.m.writeWord(address(static_cast<Word>(i) + 1), w >= kAt ? address(w - kAt) : w);
+            }
+            vm.m.sp = address(static_cast<Word>(c.layout.size()));
+            vm.step();
+            // The outcome with addresses back as layout words.
+            std::vector<Word> outcome{vm.m.pc, wrapSub(vm.m.sp, place.base)};
+            for (Word k = 1; k < kSpan; ++k) {
+                const Word w = vm.m.readWord(address(k));
+                outcome.push_back(w >= place.base && w < address(kSpan) ? kAt + wrapSub(w, place.base) : w);
+            }
+            if (reference.empty())
+                reference = outcome;
+            else
+                EXPECT_EQ(outcome, reference);
+        }
+    }
+}
+
 }  // namespace
 }  // namespace lousa::test
