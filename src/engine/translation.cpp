@@ -88,6 +88,7 @@ Translation::Translation(Word codeSize)
 void Translation::reset() {
     code_.clear();
     origin_.clear();
+    names_.clear();
     for (const UWord address : entered_) entries_[address] = -1;
     entered_.clear();
     std::fill(covered_.begin(), covered_.end(), std::uint8_t{0});
@@ -109,7 +110,7 @@ bool Translation::invalidate(UWord low, UWord high) {
 
 std::size_t Translation::bytesHeld() const {
     return code_.capacity() * sizeof(Insn) + origin_.capacity() * sizeof(Word) +
-           entries_.capacity() * sizeof(std::int32_t) + entered_.capacity() * sizeof(UWord) + covered_.capacity();
+           entries_.capacity() * sizeof(std::int32_t) + entered_.capacity() * sizeof(UWord) + covered_.capacity() + names_.capacity();
 }
 
 std::int32_t Translation::entryFor(const WordMemory& memory, Word pc) {
@@ -118,12 +119,13 @@ std::int32_t Translation::entryFor(const WordMemory& memory, Word pc) {
     return existing >= 0 ? existing : translateRegion(memory, pc);
 }
 
-std::int32_t Translation::emit(Iop op, Word origin, Word a, Word b, Word c, Word target) {
+std::int32_t Translation::emit(Iop op, Word origin, Word a, Word b, Word c, Word target, Word d) {
     const auto index = static_cast<std::int32_t>(code_.size());
     Insn insn;
     insn.a = a;
     insn.b = b;
     insn.c = c;
+    insn.d = d;
     insn.target = target;
     insn.op = op;
     insn.weight = kIopTable[static_cast<std::size_t>(op)].weight;
@@ -137,9 +139,207 @@ std::int32_t Translation::emit(Iop op, Word origin, Word a, Word b, Word c, Word
     return index;
 }
 
+namespace {
+
+// A translated form: the internal instruction, its operands, the words of
+// code it reads and whether anything after it runs by falling through.
+struct Form {
+    Iop op = Iop::Generic;
+    Word a = 0, b = 0, c = 0, d = 0, target = 0;
+    Word used = 0;
+    bool ends = false;
+};
+
+// The longest window a form looks at, in original instructions.
+constexpr int kWindow = 6;
+
+bool isIntArith(Word op) { return op == kADD_INT || op == kSUB_INT || op == kMUL_INT; }
+bool isRealArith(Word op) { return op == kADD_REAL || op == kSUB_REAL || op == kMUL_REAL; }
+Iop byArith(Word op, Iop add) { return static_cast<Iop>(static_cast<int>(add) + (op == kADD_INT || op == kADD_REAL ? 0 : op == kSUB_INT || op == kSUB_REAL ? 1 : 2)); }
+
+// The form that starts at w[0]; w[n] has op -1 past what a form may cover
+// (the end of the code, or a jump target of the region: a form never spans one).
+Form match(const Original* w, const WordMemory& memory) {
+    const auto level0 = [&](int n, Word op) { return w[n].op == op && w[n].x == 0; };
+    const auto span = [&](int count) {
+        Word used = 0;
+        for (int n = 0; n < count; ++n) used += w[n].length;
+        return used;
+    };
+    const auto form = [&](Iop op, int count, Word a = 0, Word b = 0, Word c = 0, Word d = 0) {
+        Form f;
+        f.op = op;
+        f.a = a;
+        f.b = b;
+        f.c = c;
+        f.d = d;
+        f.used = span(count);
+        return f;
+    };
+    const Original& i = w[0];
+    const Word op = i.op;
+    const Word at = i.address;
+
+    if (op == kADDR_UP && i.x == 0) {
+        const Word a = i.y;
+        if (level0(1, kADDR_UP) && w[2].op == kLOAD_N && w[2].x == 2 && w[3].op == kSTORE_N && w[3].x == 2)
+            return form(Iop::CopyReal0, 4, a, w[1].y);
+        if (level0(1, kLOAD_UP) && (w[2].op == kPUSH || level0(2, kLOAD_UP)) && (w[3].op == kADD_INT || w[3].op == kSUB_INT) &&
+            w[4].op == kSTORE_N && w[4].x == 1) {
+            if (w[2].op == kPUSH) return form(w[3].op == kADD_INT ? Iop::SetLocalAddConst : Iop::SetLocalSubConst, 5, a, w[1].y, w[2].x);
+            return form(w[3].op == kADD_INT ? Iop::SetLocalAddLocal : Iop::SetLocalSubLocal, 5, a, w[1].y, w[2].y);
+        }
+        if ((w[1].op == kPUSH || level0(1, kLOAD_UP)) && w[2].op == kSTORE_N && w[2].x == 1)
+            return w[1].op == kPUSH ? form(Iop::SetLocal0Const, 3, a, w[1].x) : form(Iop::CopyLocal0, 3, a, w[1].y);
+        if (w[1].op == kINC) {
+            if (w[2].op != kJUMP) return form(Iop::IncLocal0, 2, a);
+            Form f = form(Iop::IncLocal0Jump, 3, a);
+            f.target = w[2].x;
+            f.ends = true;
+            return f;
+        }
+        if (w[1].op == kLOAD_N && w[1].x == 2) {
+            if (level0(2, kADDR_UP) && w[3].op == kLOAD_N && w[3].x == 2 && isRealArith(w[4].op))
+                return form(byArith(w[4].op, Iop::AddRealLocals), 5, a, w[2].y);
+            if (isRealArith(w[2].op)) return form(byArith(w[2].op, Iop::AddRealLocal0), 3, a);
+            return form(Iop::LoadReal0, 2, a);
+        }
+    }
+    if (op == kADDR_UP && i.x == 1 && w[1].op == kLOAD_N && w[1].x == 2) return form(Iop::LoadReal1, 2, i.y);
+    if (op == kLOAD_UP && i.x == 0) {
+        const Word a = i.y;
+        if (w[1].op == kPUSH && isIntCompare(w[2].op)) {
+            if (w[3].op != kJUMP_FALSE) return form(compareOp(w[2].op, Iop::LtLocalConst, 1), 3, a, w[1].x);
+            Form f = form(compareOp(w[2].op, Iop::LtLocalConstBranch, 1), 4, a, w[1].x);
+            f.target = w[3].x;
+            return f;
+        }
+        if (w[1].op == kPUSH && (w[2].op == kADD_INT || w[2].op == kSUB_INT))
+            return form(w[2].op == kADD_INT ? Iop::LocalAddConst : Iop::LocalSubConst, 3, a, w[1].x);
+        if (w[1].op == kCHECK_INDEX && w[2].op == kINDEX_ADDR && w[2].x == 1) {
+            if (w[3].op == kLOAD_N && w[3].x == 1) return form(Iop::ElementLoad, 4, a, w[1].x, w[1].y, w[2].y);
+            return form(Iop::ElementAddr, 3, a, w[1].x, w[1].y, w[2].y);
+        }
+        if (isIntArith(w[1].op)) return form(byArith(w[1].op, Iop::AddLocal0), 2, a);
+    }
+    if (op == kPUSH) {
+        if (isIntArith(w[1].op)) return form(byArith(w[1].op, Iop::AddConst), 2, i.x);
+        if (w[1].op == kMOD_INT) return form(Iop::ModConst, 2, i.x);
+        if (w[1].op == kSTORE_N && w[1].x == 1) return form(Iop::StoreConstN1, 2, i.x);
+    }
+    if (op == kPUSH_REAL && (w[1].op == kLT_REAL || w[1].op == kLE_REAL))
+        return form(w[1].op == kLT_REAL ? Iop::LtRealConst : Iop::LeRealConst, 2, i.x, i.y);
+    if ((isIntCompare(op) || op == kAND_INT) && w[1].op == kJUMP_FALSE) {
+        Form f = form(op == kAND_INT ? Iop::AndBranch : compareOp(op, Iop::LtBranch, 1), 2);
+        f.target = w[1].x;
+        return f;
+    }
+    if (op == kCHECK_INDEX && w[1].op == kINDEX_ADDR && w[1].x == 1) return form(Iop::IndexChecked, 2, i.x, i.y, w[1].y);
+    if (op == kFIELD && w[1].op == kLOAD_N && w[1].x == 1) return form(Iop::FieldLoad, 2, i.x);
+    if (op == kSCOPE_ENTER) {
+        // The name's characters, as the reference step gathers them: a, b
+        // and c (ENTER's operands) are filled in by the caller, which keeps
+        // the name.
+        if (w[1].op == kENTER) return form(Iop::ScopeEnterEnter, 2, 0, 0, w[1].x, w[1].y);
+        return form(Iop::ScopeEnter, 1);
+    }
+
+    // One instruction. A frame slot at level 0 or 1 has its own form; deeper ones run as they are.
+    Form f = form(Iop::Generic, 1, op, at + i.length);
+    const auto byLevel = [&](Iop level0Form, Iop level1Form) {
+        if (i.x == 0 || i.x == 1) f = form(i.x == 0 ? level0Form : level1Form, 1, i.y);
+    };
+    switch (op) {
+        case kLINE: f = form(Iop::Line, 1, i.x); break;
+        case kPUSH: f = form(Iop::PushConst, 1, i.x); break;
+        case kLOAD_UP: byLevel(Iop::PushLocal0, Iop::PushLocal1); break;
+        case kADDR_UP: byLevel(Iop::PushAddr0, Iop::PushAddr1); break;
+        case kPUSH_REAL: f = form(Iop::PushReal, 1, i.x, i.y); break;
+        case kLOAD_N:
+        case kSTORE_N:
+            if (i.x == 1 || i.x == 2)
+                f = form(op == kLOAD_N ? (i.x == 1 ? Iop::LoadN1 : Iop::LoadN2) : (i.x == 1 ? Iop::StoreN1 : Iop::StoreN2), 1);
+            break;
+        case kADD_INT: f = form(Iop::AddInt, 1); break;
+        case kSUB_INT: f = form(Iop::SubInt, 1); break;
+        case kMUL_INT: f = form(Iop::MulInt, 1); break;
+        case kMOD_INT: f = form(Iop::ModInt, 1); break;
+        case kAND_INT: f = form(Iop::AndInt, 1); break;
+        case kOR_INT: f = form(Iop::OrInt, 1); break;
+        case kLT_INT:
+        case kLE_INT:
+        case kGT_INT:
+        case kGE_INT:
+        case kEQ_INT: f = form(compareOp(op, Iop::LtInt, 1), 1); break;
+        case kADD_REAL: f = form(Iop::AddReal, 1); break;
+        case kSUB_REAL: f = form(Iop::SubReal, 1); break;
+        case kMUL_REAL: f = form(Iop::MulReal, 1); break;
+        case kLT_REAL: f = form(Iop::LtReal, 1); break;
+        case kLE_REAL: f = form(Iop::LeReal, 1); break;
+        case kJUMP:
+            f = form(Iop::Jump, 1);
+            f.target = i.x;
+            f.ends = true;
+            break;
+        case kJUMP_FALSE:
+            f = form(Iop::JumpFalse, 1);
+            f.target = i.x;
+            break;
+        case kINC: f = form(Iop::Inc, 1); break;
+        case kCHECK_INDEX: f = form(Iop::CheckIndex, 1, i.x, i.y); break;
+        case kINDEX_ADDR:
+            if (i.x == 1) f = form(Iop::IndexAddr1, 1, i.y);
+            break;
+        case kFIELD: f = form(Iop::Field, 1, i.x); break;
+        case kCALL:
+            if (i.x == 0 || i.x == 1) {
+                f = form(i.x == 0 ? Iop::Call0 : Iop::Call1, 1, 0, wrapAdd(at, 3));
+                f.target = wrapAdd(at, i.y);
+            }
+            break;
+        case kENTER: f = form(Iop::Enter, 1, i.x, i.y); break;
+        case kRET_FUNC: {
+            const Word flag = memory.read(static_cast<UWord>(at + 3));
+            if (flag != 1 && i.y >= 0 && i.y <= 4) f = form(Iop::RetFunc, 1, i.x, i.y);
+            f.ends = true;
+            break;
+        }
+        case kRET_PROC:
+            f = form(Iop::RetProc, 1, i.x);
+            f.ends = true;
+            break;
+        default: f.ends = op == kHALT || op == kENTER_JUMP || opcodeInfo(op) == nullptr; break;
+    }
+    return f;
+}
+
+// Where a region's instructions jump to inside the region itself: the first
+// instructions up to the region's likely end, one at a time.
+std::vector<Word> targetsWithin(const Reader& reader, Word start, const std::vector<std::int32_t>& entries) {
+    std::vector<Word> jumps;
+    Word low = start, high = start;
+    Original i = reader.at(start);
+    for (int count = 0; count < kRegionLimit && i.op >= 0; ++count) {
+        if (i.address != start && entries[static_cast<UWord>(i.address)] >= 0) break;
+        high = i.address;
+        if (i.op == kJUMP || i.op == kJUMP_FALSE) jumps.push_back(i.x);
+        if (i.op == kJUMP || i.op == kRET_FUNC || i.op == kRET_PROC || i.op == kHALT || i.op == kENTER_JUMP ||
+            opcodeInfo(i.op) == nullptr)
+            break;
+        i = reader.after(i);
+    }
+    std::erase_if(jumps, [&](Word t) { return t <= low || t > high; });
+    std::sort(jumps.begin(), jumps.end());
+    return jumps;
+}
+
+}  // namespace
+
 std::int32_t Translation::translateRegion(const WordMemory& memory, Word start) {
     const Reader reader(memory, codeSize_);
     const auto first = static_cast<std::int32_t>(code_.size());
+    const std::vector<Word> targets = targetsWithin(reader, start, entries_);
+    const auto isTarget = [&](Word address) { return std::binary_search(targets.begin(), targets.end(), address); };
     Original i = reader.at(start);
     Word next = start;  // where falling through the region's end continues
     for (int count = 0; count < kRegionLimit; ++count) {
@@ -151,141 +351,33 @@ std::int32_t Translation::translateRegion(const WordMemory& memory, Word start) 
             next = -1;
             break;
         }
-        const Word at = i.address;
-        const Original j = reader.after(i);
-        const Original k = j.op >= 0 ? reader.after(j) : Original{};
-        const Original l = k.op >= 0 ? reader.after(k) : Original{};
-        Word used = i.length;  // words of code the emitted instruction reads
-        bool ends = false;     // nothing after it runs by falling through
-        const Word op = i.op;
-
-        // An ADDR_UP 0 that starts a longer fused form is left to it.
-        const bool addrStartsForm = (k.op == kPUSH || (k.op == kLOAD_UP && k.x == 0)) ? (l.op == kSTORE_N && l.x == 1)
-                                                                                        : (k.op == kINC || (k.op == kLOAD_N && k.x == 2));
-        if (op == kLINE && (j.op == kLOAD_UP || j.op == kADDR_UP) && j.x == 0 && !(j.op == kADDR_UP && addrStartsForm)) {
-            emit(j.op == kLOAD_UP ? Iop::LinePushLocal0 : Iop::LinePushAddr0, at, i.x, j.y);
-            used += j.length;
-        } else if (op == kADDR_UP && i.x == 0 && (j.op == kPUSH || (j.op == kLOAD_UP && j.x == 0)) &&
-                   k.op == kSTORE_N && k.x == 1) {
-            if (j.op == kPUSH)
-                emit(Iop::SetLocal0Const, at, i.y, j.x);
-            else
-                emit(Iop::CopyLocal0, at, i.y, j.y);
-            used += j.length + k.length;
-        } else if (op == kADDR_UP && i.x == 0 && j.op == kINC) {
-            if (k.op == kJUMP) {
-                emit(Iop::IncLocal0Jump, at, i.y, 0, 0, k.x);
-                used += j.length + k.length;
-                ends = true;
-            } else {
-                emit(Iop::IncLocal0, at, i.y);
-                used += j.length;
-            }
-        } else if (op == kADDR_UP && (i.x == 0 || i.x == 1) && j.op == kLOAD_N && j.x == 2) {
-            emit(i.x == 0 ? Iop::LoadReal0 : Iop::LoadReal1, at, i.y);
-            used += j.length;
-        } else if (op == kLOAD_UP && i.x == 0 && j.op == kPUSH && isIntCompare(k.op) && l.op == kJUMP_FALSE) {
-            emit(compareOp(k.op, Iop::LtLocalConstBranch, 1), at, i.y, j.x, 0, l.x);
-            used += j.length + k.length + l.length;
-        } else if (op == kLOAD_UP && i.x == 0 && (j.op == kADD_INT || j.op == kSUB_INT || j.op == kMUL_INT)) {
-            emit(j.op == kADD_INT ? Iop::AddLocal0 : j.op == kSUB_INT ? Iop::SubLocal0 : Iop::MulLocal0, at, i.y);
-            used += j.length;
-        } else if (op == kPUSH && (j.op == kADD_INT || j.op == kSUB_INT || j.op == kMUL_INT || j.op == kMOD_INT)) {
-            emit(j.op == kADD_INT   ? Iop::AddConst
-                 : j.op == kSUB_INT ? Iop::SubConst
-                 : j.op == kMUL_INT ? Iop::MulConst
-                                    : Iop::ModConst,
-                 at, i.x);
-            used += j.length;
-        } else if (isIntCompare(op) && j.op == kJUMP_FALSE) {
-            emit(compareOp(op, Iop::LtBranch, 1), at, 0, 0, 0, j.x);
-            used += j.length;
-        } else if (op == kCHECK_INDEX && j.op == kINDEX_ADDR && j.x == 1) {
-            emit(Iop::IndexChecked, at, i.x, i.y, j.y);
-            used += j.length;
-        } else if (op == kFIELD && j.op == kLOAD_N && j.x == 1) {
-            emit(Iop::FieldLoad, at, i.x);
-            used += j.length;
-        } else {
-            // A frame slot at level 0 or 1 has its own form; deeper ones run as they are.
-            const auto emitByLevel = [&](Iop level0, Iop level1) {
-                if (i.x == 0 || i.x == 1)
-                    emit(i.x == 0 ? level0 : level1, at, i.y);
-                else
-                    emit(Iop::Generic, at, op, at + i.length);
-            };
-            switch (op) {
-                case kLINE: emit(Iop::Line, at, i.x); break;
-                case kPUSH: emit(Iop::PushConst, at, i.x); break;
-                case kLOAD_UP: emitByLevel(Iop::PushLocal0, Iop::PushLocal1); break;
-                case kADDR_UP: emitByLevel(Iop::PushAddr0, Iop::PushAddr1); break;
-                case kPUSH_REAL: emit(Iop::PushReal, at, i.x, i.y); break;
-                case kLOAD_N:
-                case kSTORE_N:
-                    if (i.x == 1 || i.x == 2)
-                        emit(op == kLOAD_N ? (i.x == 1 ? Iop::LoadN1 : Iop::LoadN2) : (i.x == 1 ? Iop::StoreN1 : Iop::StoreN2), at);
-                    else
-                        emit(Iop::Generic, at, op, at + i.length);
-                    break;
-                case kADD_INT: emit(Iop::AddInt, at); break;
-                case kSUB_INT: emit(Iop::SubInt, at); break;
-                case kMUL_INT: emit(Iop::MulInt, at); break;
-                case kMOD_INT: emit(Iop::ModInt, at); break;
-                case kAND_INT: emit(Iop::AndInt, at); break;
-                case kOR_INT: emit(Iop::OrInt, at); break;
-                case kLT_INT:
-                case kLE_INT:
-                case kGT_INT:
-                case kGE_INT:
-                case kEQ_INT: emit(compareOp(op, Iop::LtInt, 1), at); break;
-                case kADD_REAL: emit(Iop::AddReal, at); break;
-                case kSUB_REAL: emit(Iop::SubReal, at); break;
-                case kMUL_REAL: emit(Iop::MulReal, at); break;
-                case kLT_REAL: emit(Iop::LtReal, at); break;
-                case kLE_REAL: emit(Iop::LeReal, at); break;
-                case kJUMP:
-                    emit(Iop::Jump, at, 0, 0, 0, i.x);
-                    ends = true;
-                    break;
-                case kJUMP_FALSE: emit(Iop::JumpFalse, at, 0, 0, 0, i.x); break;
-                case kINC: emit(Iop::Inc, at); break;
-                case kCHECK_INDEX: emit(Iop::CheckIndex, at, i.x, i.y); break;
-                case kINDEX_ADDR:
-                    if (i.x == 1)
-                        emit(Iop::IndexAddr1, at, i.y);
-                    else
-                        emit(Iop::Generic, at, op, at + i.length);
-                    break;
-                case kFIELD: emit(Iop::Field, at, i.x); break;
-                case kCALL:
-                    if (i.x == 0 || i.x == 1)
-                        emit(i.x == 0 ? Iop::Call0 : Iop::Call1, at, 0, wrapAdd(at, 3), 0, wrapAdd(at, i.y));
-                    else
-                        emit(Iop::Generic, at, op, at + i.length);
-                    break;
-                case kENTER: emit(Iop::Enter, at, i.x, i.y); break;
-                case kRET_FUNC: {
-                    const Word flag = memory.read(static_cast<UWord>(at + 3));
-                    if (flag != 1 && i.y >= 0 && i.y <= 4)
-                        emit(Iop::RetFunc, at, i.x, i.y);
-                    else
-                        emit(Iop::Generic, at, op, at + i.length);
-                    ends = true;
-                    break;
-                }
-                case kRET_PROC:
-                    emit(Iop::RetProc, at, i.x);
-                    ends = true;
-                    break;
-                default:
-                    emit(Iop::Generic, at, op, at + i.length);
-                    ends = op == kHALT || op == kENTER_JUMP || opcodeInfo(op) == nullptr;
-                    break;
-            }
+        Original w[kWindow + 1];
+        w[0] = i;
+        for (int n = 1; n <= kWindow && w[n - 1].op >= 0; ++n) {
+            const Original o = reader.after(w[n - 1]);
+            if (isTarget(o.address)) break;
+            w[n] = o;
         }
-        std::fill_n(covered_.begin() + at, std::min<Word>(used, codeSize_ - at), std::uint8_t{1});
-        next = wrapAdd(at, used);
-        if (ends || next >= codeSize_ || next < 0) break;
+        const Word at = i.address;
+        Form f = match(w, memory);
+        // LINE and a frame slot pushed at level 0, unless the push starts a longer form.
+        if (i.op == kLINE && (w[1].op == kLOAD_UP || w[1].op == kADDR_UP) && w[1].x == 0 &&
+            match(w + 1, memory).used == w[1].length) {
+            f = Form{};
+            f.op = w[1].op == kLOAD_UP ? Iop::LinePushLocal0 : Iop::LinePushAddr0;
+            f.a = i.x;
+            f.b = w[1].y;
+            f.used = i.length + w[1].length;
+        }
+        if (f.op == Iop::ScopeEnter || f.op == Iop::ScopeEnterEnter) {
+            f.a = static_cast<Word>(names_.size());
+            for (Word n = 1; n < i.length - 1; ++n) names_.push_back(static_cast<char>(memory.read(static_cast<UWord>(at + n)) & 0xFF));
+            f.b = static_cast<Word>(names_.size()) - f.a;
+        }
+        emit(f.op, at, f.a, f.b, f.c, f.target, f.d);
+        std::fill_n(covered_.begin() + at, std::min<Word>(f.used, codeSize_ - at), std::uint8_t{1});
+        next = wrapAdd(at, f.used);
+        if (f.ends || next >= codeSize_ || next < 0) break;
         i = reader.at(next);
     }
     // Whatever ended the region, falling through continues at the next address.

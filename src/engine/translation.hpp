@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -48,7 +49,7 @@ inline constexpr IopInfo kIopTable[kIopCount] = {
 
 struct Insn {
     const void* handler = nullptr;  // the loop's label for op, filled by the loop
-    Word a = 0, b = 0, c = 0;
+    Word a = 0, b = 0, c = 0, d = 0;
     Word target = 0;                // original jump target (t)
     std::int32_t link = -1;         // index of target's translation, once known
     Iop op = Iop::Generic;
@@ -74,6 +75,10 @@ public:
     [[nodiscard]] Insn* code() { return code_.data(); }
     [[nodiscard]] const std::vector<Insn>& instructions() const { return code_; }
     [[nodiscard]] Word originOf(std::size_t index) const { return origin_[index]; }
+    // A routine name kept by a SCOPE_ENTER form (its operands a and b).
+    [[nodiscard]] std::string_view name(Word offset, Word length) const {
+        return std::string_view(names_).substr(static_cast<std::size_t>(offset), static_cast<std::size_t>(length));
+    }
     // Instructions made since the loop last linked handlers.
     [[nodiscard]] std::size_t linkedCount() const { return linked_; }
     void markLinked() { linked_ = code_.size(); }
@@ -85,7 +90,7 @@ public:
 private:
     void reset();
     std::int32_t translateRegion(const WordMemory& memory, Word start);
-    std::int32_t emit(Iop op, Word origin, Word a = 0, Word b = 0, Word c = 0, Word target = 0);
+    std::int32_t emit(Iop op, Word origin, Word a = 0, Word b = 0, Word c = 0, Word target = 0, Word d = 0);
 
     Word codeSize_;
     std::vector<Insn> code_;
@@ -93,6 +98,7 @@ private:
     std::vector<std::int32_t> entries_;  // per code word: the instruction starting there, or -1
     std::vector<UWord> entered_;       // code words with an entry, to clear them on a flush
     std::vector<std::uint8_t> covered_;  // per code word: read by some translation
+    std::string names_;                // routine names of the SCOPE_ENTER forms
     std::size_t linked_ = 0;
     std::uint64_t flushes_ = 0;
 };

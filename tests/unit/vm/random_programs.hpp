@@ -80,12 +80,15 @@ inline Word someWord(std::mt19937& rng, Word codeSize) {
     }
 }
 
+// A frame slot of the random programs' frame, or one just outside it.
+inline Word local(std::mt19937& rng) { return static_cast<Word>(rng() % 34) - 2; }
+
 inline std::vector<Word> randomProgram(std::mt19937& rng) {
     const Word codeGuess = 200;
     // Frame of 30 words; a heap block of 24 words whose pointer goes to local 3.
     std::vector<Word> code = {94, 30, 100, 4, 126, 0, 3, 89, 24, 8, 1};
     while (code.size() < 180) {
-        switch (rng() % 34) {
+        switch (rng() % 44) {
             case 0: code.insert(code.end(), {127, static_cast<Word>(rng() % 3), static_cast<Word>(rng() % 34) - 2}); break;
             case 1: code.insert(code.end(), {126, static_cast<Word>(rng() % 3), static_cast<Word>(rng() % 34) - 2}); break;
             case 2: code.insert(code.end(), {58, someWord(rng, codeGuess)}); break;
@@ -117,7 +120,10 @@ inline std::vector<Word> randomProgram(std::mt19937& rng) {
                 code.insert(code.end(), {127, 0, static_cast<Word>(rng() % 34) - 2, 58, static_cast<Word>(rng() % 8),
                                          static_cast<Word>(std::vector<Word>{73, 74, 18, 19, 45}[rng() % 5]), 40, -1});
                 break;
-            case 25: code.insert(code.end(), {126, 0, static_cast<Word>(rng() % 34) - 2, 64}); break;
+            case 25:  // sometimes with a JUMP to the next instruction after it
+                code.insert(code.end(), {126, 0, static_cast<Word>(rng() % 34) - 2, 64});
+                if (rng() % 2) code.insert(code.end(), {60, static_cast<Word>(code.size() + 2)});
+                break;
             case 26:  // v := k, sometimes into the program's own code (bp is the code size)
                 code.insert(code.end(), {126, 0, static_cast<Word>(rng() % 3 == 0 ? -static_cast<Word>(rng() % codeGuess) : static_cast<Word>(rng() % 34) - 2),
                                          58, someWord(rng, codeGuess), 8, 1});
@@ -126,8 +132,58 @@ inline std::vector<Word> randomProgram(std::mt19937& rng) {
             case 28: code.insert(code.end(), {58, static_cast<Word>(rng() % 4) - 1, static_cast<Word>(std::vector<Word>{1, 114, 85, 84}[rng() % 4])}); break;
             case 29: code.insert(code.end(), {127, 0, static_cast<Word>(rng() % 34) - 2, static_cast<Word>(std::vector<Word>{1, 114, 85}[rng() % 3])}); break;
             case 30: code.insert(code.end(), {65, static_cast<Word>(rng() % 3) - 1, static_cast<Word>(rng() % 10), 24, 1, static_cast<Word>(rng() % 3) - 1}); break;
-            case 31: code.insert(code.end(), {52, static_cast<Word>(rng() % 4), 121, 1}); break;
+            case 31:
+                code.insert(code.end(), {52, static_cast<Word>(rng() % 4)});
+                if (rng() % 3) code.insert(code.end(), {121, 1});
+                break;
             case 32: code.insert(code.end(), {62, static_cast<Word>(rng() % 100), 127, 0, static_cast<Word>(rng() % 34) - 2}); break;
+            // Longer fused forms: a statement on locals, element address and
+            // load, a constant stored at an address on the stack, real
+            // operations on locals, a routine's scope and frame.
+            case 33:
+            case 34: {
+                const Word target = rng() % 3 == 0 ? -static_cast<Word>(rng() % codeGuess) : local(rng);
+                const Word operand = rng() % 2 ? Word{58} : Word{127};
+                code.insert(code.end(), {126, 0, target, 127, 0, local(rng), operand});
+                if (operand == 127) code.push_back(0);
+                code.insert(code.end(), {operand == 58 ? someWord(rng, codeGuess) : local(rng),
+                                         static_cast<Word>(rng() % 2 ? 1 : 114), 8, 1});
+                break;
+            }
+            case 35:  // LOAD_UP 0; PUSH; an operation or a comparison with no jump
+                code.insert(code.end(), {127, 0, local(rng), 58, static_cast<Word>(rng() % 8) - 2,
+                                         static_cast<Word>(std::vector<Word>{1, 114, 73, 74, 18, 19, 45}[rng() % 7])});
+                break;
+            case 36:  // the heap block's element: address, or address and load
+                code.insert(code.end(), {127, 0, 3, 127, 0, local(rng), 65, static_cast<Word>(rng() % 3) - 1,
+                                         static_cast<Word>(rng() % 30), 24, 1, static_cast<Word>(rng() % 2 + 1)});
+                if (rng() % 2) code.insert(code.end(), {121, 1});
+                break;
+            case 37:  // a constant stored at an address pushed before: heap, frame, code or wild
+                code.insert(code.end(), {58, rng() % 2 ? someWord(rng, codeGuess) : static_cast<Word>(-2 - rng() % 24),
+                                         58, someWord(rng, codeGuess), 8, 1});
+                break;
+            case 38:  // a real local, or two, and a real operation
+                code.insert(code.end(), {126, static_cast<Word>(rng() % 4 == 0 ? 1 : 0), local(rng), 121, 2});
+                if (rng() % 2) code.insert(code.end(), {126, 0, local(rng), 121, 2});
+                if (rng() % 4) code.push_back(static_cast<Word>(std::vector<Word>{2, 115, 86}[rng() % 3]));
+                break;
+            case 39:  // a real constant compared with the real beneath
+                code.insert(code.end(), {103, static_cast<Word>(rng()), static_cast<Word>(rng() % 3 == 0 ? 0x7FF80000 : rng()),
+                                         static_cast<Word>(rng() % 2 ? 77 : 75)});
+                break;
+            case 40:  // one real local copied into another, sometimes into the code
+                code.insert(code.end(), {126, 0, rng() % 4 == 0 ? -static_cast<Word>(rng() % codeGuess) : local(rng), 126, 0,
+                                         local(rng), 121, 2, 8, 2});
+                break;
+            case 41:  // a forward JUMP_FALSE, sometimes after AND_INT
+                if (rng() % 2) code.push_back(5);
+                code.insert(code.end(), {40, -1});
+                break;
+            case 42:  // a routine's scope, named "AB", and sometimes its frame
+                if (rng() % 3) code.insert(code.end(), {87, 65, 66, -1});
+                if (rng() % 2) code.insert(code.end(), {57, static_cast<Word>(rng() % 4), static_cast<Word>(rng() % 3) * 50});
+                break;
             default: code.insert(code.end(), {58, static_cast<Word>(rng() % 8)}); break;
         }
     }

@@ -1,0 +1,961 @@
+// The translation tier's loop: threaded dispatch over internal instructions
+// (internal_code.def), sp, bp and the contiguous memory in registers.
+//
+// Each handler tests its common case first and changes nothing until it
+// holds; otherwise it jumps to `slow`, which runs the original instructions
+// it stands for through the reference step, from the original address the
+// side table gives. Fast paths never write below the code size (a store
+// there takes the slow path), and every reference step is followed by a look
+// at the words the memory saw change below the code size, which throws the
+// translations away when they read one. A stop request is seen at every
+// taken jump, call and return and after every reference step.
+
+#pragma once
+// Included by engine_loop.cpp (the tier's run and budgeted run) and by the
+// instruction counter of bench/, which alone instantiates the counting
+// variant, so that counting costs the runner nothing.
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+
+#include "engine/translation.hpp"
+#include "instructions/compute/arithmetic.hpp"
+#include "vm/interpretador.hpp"
+
+namespace lousa::engine {
+
+// What the counting variant of the loop counts: internal instructions
+// dispatched, by kind, and original instructions run one by one through the
+// reference step because a fused form's common case did not hold.
+struct DispatchCounts {
+    std::uint64_t perIop[kIopCount] = {};
+    std::uint64_t referenceSteps = 0;
+};
+
+namespace {
+
+[[nodiscard]] bool halted(const Interpretador& vm) { return !vm.running.load(std::memory_order_relaxed); }
+
+Translation& translationOf(Interpretador& vm) {
+    if (!vm.translation) vm.translation = std::make_unique<Translation>(vm.codeSize);
+    return *vm.translation;
+}
+
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpedantic"
+
+template <bool Budgeted, bool Counting = false>
+[[gnu::flatten]] void loop(Interpretador& vm, std::uint64_t maxSteps, std::uint64_t& executed,
+                           DispatchCounts* counts = nullptr) {
+    static_assert(sizeof(void*) >= 4);
+    const void* const labels[kIopCount] = {
+#define IOP(name, weight, operands, meaning) &&i_##name,
+#include "engine/internal_code.def"
+#undef IOP
+    };
+    Translation& tr = translationOf(vm);
+    WordMemory& mem = vm.memory;
+    const auto lo = static_cast<UWord>(vm.codeSize);
+    mem.watchBelow(lo);
+
+    Word lsp = 0;
+    Word lbp = 0;
+    Word* m = nullptr;
+    UWord msize = 0;
+    UWord span = 0;
+    Insn* base = nullptr;
+    Insn* ip = nullptr;
+
+#define SYNC_IN()                                        \
+    do {                                                 \
+        lsp = vm.sp;                                     \
+        lbp = vm.bp;                                     \
+        m = mem.denseWords();                            \
+        msize = static_cast<UWord>(mem.denseSize());     \
+        span = msize - lo;                               \
+    } while (0)
+#define SYNC_OUT()                                               \
+    do {                                                         \
+        vm.sp = lsp;                                             \
+        vm.bp = lbp;                                             \
+        vm.pc = tr.originOf(static_cast<std::size_t>(ip - base)); \
+    } while (0)
+    // Word a lies in the contiguous memory (negative addresses never do);
+    // W: and above the code, so that a fast path may write it.
+#define IN(a) (static_cast<UWord>(a) < msize)
+#define W(a) (static_cast<UWord>(a) - lo < span)
+#define AT(a) m[static_cast<UWord>(a)]
+#define DISPATCH()                                                           \
+    do {                                                                     \
+        if constexpr (Counting) ++counts->perIop[static_cast<std::size_t>(ip->op)]; \
+        if constexpr (Budgeted) {                                            \
+            if (maxSteps - executed < ip->weight) goto out_of_budget;       \
+            executed += ip->weight;                                          \
+        }                                                                    \
+        goto* ip->handler;                                                   \
+    } while (0)
+#define NEXT()       \
+    do {             \
+        ++ip;        \
+        DISPATCH();  \
+    } while (0)
+    // A taken jump to the instruction's original target t.
+#define TAKE()                               \
+    do {                                     \
+        if (halted(vm)) goto stop_at_target; \
+        if (ip->link >= 0) {                 \
+            ip = base + ip->link;            \
+            DISPATCH();                      \
+        }                                    \
+        goto resolve;                        \
+    } while (0)
+    // A transfer to an address known only now (a return).
+#define GO_TO(address)                                         \
+    do {                                                       \
+        const Word to_ = (address);                            \
+        const std::int32_t entry_ = tr.existingEntry(to_);     \
+        if (entry_ >= 0 && !halted(vm)) {               \
+            ip = base + entry_;                                \
+            DISPATCH();                                        \
+        }                                                      \
+        vm.sp = lsp;                                           \
+        vm.bp = lbp;                                           \
+        vm.pc = to_;                                           \
+        goto enter;                                            \
+    } while (0)
+    const auto linkNew = [&] {
+        Insn* code = tr.code();
+        const std::size_t size = tr.instructions().size();
+        for (std::size_t i = tr.linkedCount(); i < size; ++i)
+            code[i].handler = labels[static_cast<std::size_t>(code[i].op)];
+        tr.markLinked();
+        base = code;
+    };
+
+    SYNC_IN();
+
+enter:
+    // vm.pc is where to go on, the registers are written back.
+    if (halted(vm)) return;
+    {
+        const std::int32_t index = tr.entryFor(mem, vm.pc);
+        if (index < 0) {
+            // Outside the code: the reference step raises its error.
+            if constexpr (Budgeted) {
+                if (executed == maxSteps) return;
+                ++executed;
+            }
+            if constexpr (Counting) ++counts->referenceSteps;
+            vm.step();
+            goto after_reference;
+        }
+        linkNew();
+        ip = base + index;
+        DISPATCH();
+    }
+
+resolve: {
+    // First use of a jump: link it to its target's translation.
+    const auto from = ip - base;
+    const Word target = ip->target;
+    const std::int32_t index = tr.entryFor(mem, target);
+    linkNew();
+    if (index < 0) {
+        ip = base + from;
+        vm.sp = lsp;
+        vm.bp = lbp;
+        vm.pc = target;
+        goto enter;
+    }
+    base[from].link = index;
+    ip = base + index;
+    DISPATCH();
+}
+
+slow: {
+    // The original instructions, one reference step each.
+    SYNC_OUT();
+    const int steps = ip->weight;
+    if constexpr (Budgeted) executed -= static_cast<std::uint64_t>(steps);
+    if constexpr (Counting) counts->referenceSteps += static_cast<std::uint64_t>(steps);
+    for (int s = 0; s < steps; ++s) {
+        if constexpr (Budgeted) ++executed;
+        vm.step();
+    }
+    goto after_reference;
+}
+
+after_reference:
+    if (mem.watchedWordsChanged()) {
+        const auto [low, high] = mem.takeWatchedChanges();
+        tr.invalidate(low, high);
+    }
+    SYNC_IN();
+    goto enter;
+
+out_of_budget: __attribute__((unused));
+    // Fewer steps left than this instruction stands for: the rest one by one.
+    SYNC_OUT();
+    while (!halted(vm) && executed < maxSteps) {
+        if constexpr (Counting) ++counts->referenceSteps;
+        ++executed;
+        vm.step();
+    }
+    return;
+
+stop_at_target:
+    vm.sp = lsp;
+    vm.bp = lbp;
+    vm.pc = ip->target;
+    return;
+
+i_Generic: {
+    SYNC_OUT();
+    vm.step();
+    bool flushed = false;
+    if (mem.watchedWordsChanged()) {
+        const auto [low, high] = mem.takeWatchedChanges();
+        flushed = tr.invalidate(low, high);
+    }
+    SYNC_IN();
+    if (halted(vm)) return;
+    if (!flushed && vm.pc == ip->b) NEXT();
+    goto enter;
+}
+i_Goto:
+    if (ip->link >= 0) {
+        ip = base + ip->link;
+        DISPATCH();
+    }
+    goto resolve;
+i_Line:
+    vm.currentLine = ip->a;
+    NEXT();
+i_LinePushLocal0: {
+    const Word address = wrapAdd(lbp, ip->b);
+    const Word top = wrapAdd(lsp, 1);
+    if (IN(address) && W(top)) {
+        vm.currentLine = ip->a;
+        AT(top) = AT(address);
+        lsp = top;
+        NEXT();
+    }
+    goto slow;
+}
+i_LinePushAddr0: {
+    const Word top = wrapAdd(lsp, 1);
+    if (W(top)) {
+        vm.currentLine = ip->a;
+        AT(top) = wrapAdd(lbp, ip->b);
+        lsp = top;
+        NEXT();
+    }
+    goto slow;
+}
+i_PushConst: {
+    const Word top = wrapAdd(lsp, 1);
+    if (W(top)) {
+        AT(top) = ip->a;
+        lsp = top;
+        NEXT();
+    }
+    goto slow;
+}
+i_PushLocal0: {
+    const Word address = wrapAdd(lbp, ip->a);
+    const Word top = wrapAdd(lsp, 1);
+    if (IN(address) && W(top)) {
+        AT(top) = AT(address);
+        lsp = top;
+        NEXT();
+    }
+    goto slow;
+}
+i_PushLocal1: {
+    const Word top = wrapAdd(lsp, 1);
+    if (IN(lbp) && W(top)) {
+        const Word address = wrapAdd(AT(lbp), ip->a);
+        if (IN(address)) {
+            AT(top) = AT(address);
+            lsp = top;
+            NEXT();
+        }
+    }
+    goto slow;
+}
+i_PushAddr0: {
+    const Word top = wrapAdd(lsp, 1);
+    if (W(top)) {
+        AT(top) = wrapAdd(lbp, ip->a);
+        lsp = top;
+        NEXT();
+    }
+    goto slow;
+}
+i_PushAddr1: {
+    const Word top = wrapAdd(lsp, 1);
+    if (IN(lbp) && W(top)) {
+        AT(top) = wrapAdd(AT(lbp), ip->a);
+        lsp = top;
+        NEXT();
+    }
+    goto slow;
+}
+i_PushReal: {
+    // The high word beneath the low one.
+    const Word top = wrapAdd(lsp, 2);
+    if (W(wrapAdd(lsp, 1)) && W(top)) {
+        AT(top - 1) = ip->b;
+        AT(top) = ip->a;
+        lsp = top;
+        NEXT();
+    }
+    goto slow;
+}
+#define LOUSA_LOAD_REAL(frameBase)                                                      \
+    {                                                                                   \
+        const Word address = wrapAdd((frameBase), ip->a);                               \
+        const Word top = wrapAdd(lsp, 1);                                               \
+        if (IN(address) && IN(wrapAdd(address, 1)) && W(top) && W(wrapAdd(top, 1))) { \
+            /* the address is pushed, then replaced by the words it names */            \
+            AT(top) = address;                                                          \
+            AT(top) = AT(address);                                                      \
+            AT(top + 1) = AT(address + 1);                                              \
+            lsp = top + 1;                                                              \
+            NEXT();                                                                     \
+        }                                                                               \
+    }
+i_LoadReal0:
+    LOUSA_LOAD_REAL(lbp)
+    goto slow;
+i_LoadReal1:
+    if (IN(lbp)) LOUSA_LOAD_REAL(AT(lbp))
+    goto slow;
+#undef LOUSA_LOAD_REAL
+// The stack top takes the word at address, when it is a dense or a heap word.
+#define LOUSA_TOP_FROM(address)                  \
+    if (IN(address)) {                           \
+        AT(lsp) = AT(address);                   \
+        NEXT();                                  \
+    }                                            \
+    if ((address) < 0) {                         \
+        AT(lsp) = vm.heap.read(address);         \
+        NEXT();                                  \
+    }
+i_LoadN1:
+    if (W(lsp)) {
+        const Word address = AT(lsp);
+        LOUSA_TOP_FROM(address)
+    }
+    goto slow;
+i_LoadN2:
+    if (W(lsp) && W(wrapAdd(lsp, 1))) {
+        const Word address = AT(lsp);
+        if (IN(address) && IN(wrapAdd(address, 1))) {
+            AT(lsp) = AT(address);
+            AT(lsp + 1) = AT(address + 1);
+            ++lsp;
+            NEXT();
+        }
+        if (address < 0) {
+            AT(lsp) = vm.heap.read(address);
+            AT(lsp + 1) = vm.heap.read(wrapSub(address, 1));
+            ++lsp;
+            NEXT();
+        }
+    }
+    goto slow;
+i_StoreN1:
+    if (W(wrapSub(lsp, 1)) && IN(lsp)) {
+        const Word address = AT(lsp - 1);
+        if (W(address)) {
+            AT(address) = AT(lsp);
+            lsp -= 2;
+            NEXT();
+        }
+        if (address < 0) {
+            const Word value = AT(lsp);
+            lsp -= 2;
+            SYNC_OUT();  // a first write may allocate a page
+            vm.heap.write(address, value);
+            NEXT();
+        }
+    }
+    goto slow;
+i_StoreN2:
+    if (W(wrapSub(lsp, 2)) && IN(lsp)) {
+        const Word address = AT(lsp - 2);
+        if (W(address) && W(wrapAdd(address, 1))) {
+            AT(address) = AT(lsp - 1);
+            AT(address + 1) = AT(lsp);
+            lsp -= 3;
+            NEXT();
+        }
+        if (address < 0) {
+            const Word high = AT(lsp - 1);
+            const Word low = AT(lsp);
+            lsp -= 3;
+            SYNC_OUT();
+            vm.heap.write(address, high);
+            vm.heap.write(wrapSub(address, 1), low);
+            NEXT();
+        }
+    }
+    goto slow;
+i_SetLocal0Const: {
+    const Word address = wrapAdd(lbp, ip->a);
+    const Word top = wrapAdd(lsp, 1);
+    if (W(top) && W(wrapAdd(top, 1)) && W(address)) {
+        AT(top) = address;
+        AT(top + 1) = ip->b;
+        AT(address) = ip->b;
+        NEXT();
+    }
+    goto slow;
+}
+i_CopyLocal0: {
+    const Word address = wrapAdd(lbp, ip->a);
+    const Word source = wrapAdd(lbp, ip->b);
+    const Word top = wrapAdd(lsp, 1);
+    if (W(top) && W(wrapAdd(top, 1)) && W(address) && IN(source)) {
+        AT(top) = address;
+        AT(top + 1) = AT(source);
+        AT(address) = AT(top + 1);
+        NEXT();
+    }
+    goto slow;
+}
+
+#define LOUSA_BINARY(name, expression)                  \
+    i_##name:                                           \
+    if (W(wrapSub(lsp, 1)) && IN(lsp)) {                \
+        const Word a = AT(lsp - 1);                     \
+        const Word b = AT(lsp);                         \
+        AT(lsp - 1) = (expression);                     \
+        --lsp;                                          \
+        NEXT();                                         \
+    }                                                   \
+    goto slow;
+    LOUSA_BINARY(AddInt, wrapAdd(a, b))
+    LOUSA_BINARY(SubInt, wrapSub(a, b))
+    LOUSA_BINARY(MulInt, wrapMul(a, b))
+    LOUSA_BINARY(AndInt, a & b)
+    LOUSA_BINARY(OrInt, a | b)
+    LOUSA_BINARY(LtInt, a < b ? 1 : 0)
+    LOUSA_BINARY(LeInt, a <= b ? 1 : 0)
+    LOUSA_BINARY(GtInt, a > b ? 1 : 0)
+    LOUSA_BINARY(GeInt, a >= b ? 1 : 0)
+    LOUSA_BINARY(EqInt, a == b ? 1 : 0)
+#undef LOUSA_BINARY
+i_ModInt:
+    // A zero divisor raises its message in the reference handler.
+    if (W(wrapSub(lsp, 1)) && IN(lsp) && AT(lsp) != 0) {
+        const Word a = AT(lsp - 1);
+        const Word b = AT(lsp);
+        AT(lsp - 1) = b == -1 ? 0 : a % b;
+        --lsp;
+        NEXT();
+    }
+    goto slow;
+
+    // PUSH k or LOAD_UP 0 a, then the operation: the operand word stays
+    // written above the result, as the two instructions leave it.
+#define LOUSA_WITH_OPERAND(name, fetch, expression, allowed)                  \
+    i_##name:                                                                  \
+    if (W(lsp) && W(wrapAdd(lsp, 1))) {                                        \
+        const Word source_ = wrapAdd(lbp, ip->a);                              \
+        static_cast<void>(source_);                                            \
+        if (fetch) {                                                           \
+            const Word b = fetchValue;                                         \
+            if (allowed) {                                                     \
+                AT(lsp + 1) = b;                                               \
+                const Word a = AT(lsp);                                        \
+                AT(lsp) = (expression);                                        \
+                NEXT();                                                        \
+            }                                                                  \
+        }                                                                      \
+    }                                                                          \
+    goto slow;
+#define fetchValue ip->a
+    LOUSA_WITH_OPERAND(AddConst, true, wrapAdd(a, b), true)
+    LOUSA_WITH_OPERAND(SubConst, true, wrapSub(a, b), true)
+    LOUSA_WITH_OPERAND(MulConst, true, wrapMul(a, b), true)
+    LOUSA_WITH_OPERAND(ModConst, true, b == -1 ? 0 : a % b, b != 0)
+#undef fetchValue
+#define fetchValue AT(source_)
+    LOUSA_WITH_OPERAND(AddLocal0, IN(source_), wrapAdd(a, b), true)
+    LOUSA_WITH_OPERAND(SubLocal0, IN(source_), wrapSub(a, b), true)
+    LOUSA_WITH_OPERAND(MulLocal0, IN(source_), wrapMul(a, b), true)
+#undef fetchValue
+#undef LOUSA_WITH_OPERAND
+
+    // A comparison and the JUMP_FALSE after it: the result word stays
+    // written above the stack, as the two instructions leave it.
+#define LOUSA_COMPARE_BRANCH(name, test)        \
+    i_##name:                                   \
+    if (W(wrapSub(lsp, 1)) && IN(lsp)) {        \
+        const Word a = AT(lsp - 1);             \
+        const Word b = AT(lsp);                 \
+        const Word result = (test) ? 1 : 0;     \
+        AT(lsp - 1) = result;                   \
+        lsp -= 2;                               \
+        if (result == 1) NEXT();                \
+        TAKE();                                 \
+    }                                           \
+    goto slow;
+    LOUSA_COMPARE_BRANCH(LtBranch, a < b)
+    LOUSA_COMPARE_BRANCH(LeBranch, a <= b)
+    LOUSA_COMPARE_BRANCH(GtBranch, a > b)
+    LOUSA_COMPARE_BRANCH(GeBranch, a >= b)
+    LOUSA_COMPARE_BRANCH(EqBranch, a == b)
+#undef LOUSA_COMPARE_BRANCH
+#define LOUSA_LOCAL_CONST_BRANCH(name, test)                              \
+    i_##name: {                                                           \
+        const Word source = wrapAdd(lbp, ip->a);                          \
+        const Word top = wrapAdd(lsp, 1);                                 \
+        if (IN(source) && W(top) && W(wrapAdd(top, 1))) {                 \
+            const Word a = AT(source);                                    \
+            const Word b = ip->b;                                         \
+            const Word result = (test) ? 1 : 0;                           \
+            AT(top) = result;                                             \
+            AT(top + 1) = b;                                              \
+            if (result == 1) NEXT();                                      \
+            TAKE();                                                       \
+        }                                                                 \
+        goto slow;                                                        \
+    }
+    LOUSA_LOCAL_CONST_BRANCH(LtLocalConstBranch, a < b)
+    LOUSA_LOCAL_CONST_BRANCH(LeLocalConstBranch, a <= b)
+    LOUSA_LOCAL_CONST_BRANCH(GtLocalConstBranch, a > b)
+    LOUSA_LOCAL_CONST_BRANCH(GeLocalConstBranch, a >= b)
+    LOUSA_LOCAL_CONST_BRANCH(EqLocalConstBranch, a == b)
+#undef LOUSA_LOCAL_CONST_BRANCH
+    // LOAD_UP 0 a; PUSH b; an operation: b stays written above the result.
+#define LOUSA_LOCAL_CONST(name, expression)                  \
+    i_##name: {                                              \
+        const Word source = wrapAdd(lbp, ip->a);             \
+        const Word top = wrapAdd(lsp, 1);                    \
+        if (IN(source) && W(top) && W(wrapAdd(top, 1))) {    \
+            AT(top) = AT(source);                            \
+            const Word a = AT(top);                          \
+            const Word b = ip->b;                            \
+            AT(top + 1) = b;                                 \
+            AT(top) = (expression);                          \
+            lsp = top;                                       \
+            NEXT();                                          \
+        }                                                    \
+        goto slow;                                           \
+    }
+    LOUSA_LOCAL_CONST(LocalAddConst, wrapAdd(a, b))
+    LOUSA_LOCAL_CONST(LocalSubConst, wrapSub(a, b))
+    LOUSA_LOCAL_CONST(LtLocalConst, a < b ? 1 : 0)
+    LOUSA_LOCAL_CONST(LeLocalConst, a <= b ? 1 : 0)
+    LOUSA_LOCAL_CONST(GtLocalConst, a > b ? 1 : 0)
+    LOUSA_LOCAL_CONST(GeLocalConst, a >= b ? 1 : 0)
+    LOUSA_LOCAL_CONST(EqLocalConst, a == b ? 1 : 0)
+#undef LOUSA_LOCAL_CONST
+i_AndBranch:
+    if (W(wrapSub(lsp, 1)) && IN(lsp)) {
+        const Word v = AT(lsp - 1) & AT(lsp);
+        AT(lsp - 1) = v;
+        lsp -= 2;
+        if (v == 1) NEXT();
+        TAKE();
+    }
+    goto slow;
+
+    // Reals are two words, the high one beneath the low one.
+#define LOUSA_REAL_AT(high) Interpretador::realFromWords(AT(high), AT((high) + 1))
+#define LOUSA_BINARY_REAL(name, expression)                                     \
+    i_##name:                                                                   \
+    if (W(wrapSub(lsp, 3)) && IN(lsp)) {                                        \
+        const double b = LOUSA_REAL_AT(lsp - 1);                                \
+        const double a = LOUSA_REAL_AT(lsp - 3);                                \
+        const double result = compute::orderedNaN(a, b, (expression));          \
+        const auto bits = std::bit_cast<std::uint64_t>(result);                 \
+        lsp -= 2;                                                               \
+        AT(lsp) = static_cast<Word>(static_cast<UWord>(bits & 0xFFFFFFFFU));    \
+        AT(lsp - 1) = static_cast<Word>(static_cast<UWord>(bits >> 32));        \
+        NEXT();                                                                 \
+    }                                                                           \
+    goto slow;
+    LOUSA_BINARY_REAL(AddReal, a + b)
+    LOUSA_BINARY_REAL(SubReal, a - b)
+    LOUSA_BINARY_REAL(MulReal, a * b)
+#undef LOUSA_BINARY_REAL
+#define LOUSA_COMPARE_REAL(name, expression)    \
+    i_##name:                                   \
+    if (W(wrapSub(lsp, 3)) && IN(lsp)) {        \
+        const double b = LOUSA_REAL_AT(lsp - 1); \
+        const double a = LOUSA_REAL_AT(lsp - 3); \
+        lsp -= 3;                               \
+        AT(lsp) = (expression) ? 1 : 0;         \
+        NEXT();                                 \
+    }                                           \
+    goto slow;
+    // Written as the negation of the opposite test, so that NaN compares true.
+    LOUSA_COMPARE_REAL(LtReal, !(a >= b))
+    LOUSA_COMPARE_REAL(LeReal, !(a > b))
+#undef LOUSA_COMPARE_REAL
+    // A real word pair at `at` loaded from the frame words address,
+    // address + 1, as ADDR_UP 0 a; LOAD_N 2 write them.
+#define LOUSA_LOAD_REAL_AT(at, address) \
+    AT(at) = (address);                 \
+    AT(at) = AT(address);               \
+    AT((at) + 1) = AT((address) + 1);
+#define LOUSA_STORE_REAL(high, value)                                           \
+    {                                                                           \
+        const auto bits = std::bit_cast<std::uint64_t>(value);                  \
+        AT((high) + 1) = static_cast<Word>(static_cast<UWord>(bits & 0xFFFFFFFFU)); \
+        AT(high) = static_cast<Word>(static_cast<UWord>(bits >> 32));           \
+    }
+    // ADDR_UP 0 a; LOAD_N 2; the operation with the real beneath.
+#define LOUSA_REAL_LOCAL(name, expression)                                                  \
+    i_##name: {                                                                             \
+        const Word address = wrapAdd(lbp, ip->a);                                           \
+        const Word top = wrapAdd(lsp, 1);                                                   \
+        if (W(wrapSub(lsp, 1)) && W(wrapAdd(top, 1)) && IN(address) && IN(wrapAdd(address, 1))) { \
+            LOUSA_LOAD_REAL_AT(top, address)                                                \
+            const double b = LOUSA_REAL_AT(top);                                            \
+            const double a = LOUSA_REAL_AT(lsp - 1);                                        \
+            LOUSA_STORE_REAL(lsp - 1, compute::orderedNaN(a, b, (expression)))              \
+            NEXT();                                                                         \
+        }                                                                                   \
+        goto slow;                                                                          \
+    }
+    LOUSA_REAL_LOCAL(AddRealLocal0, a + b)
+    LOUSA_REAL_LOCAL(SubRealLocal0, a - b)
+    LOUSA_REAL_LOCAL(MulRealLocal0, a * b)
+#undef LOUSA_REAL_LOCAL
+    // ADDR_UP 0 a; LOAD_N 2; ADDR_UP 0 b; LOAD_N 2; the operation.
+#define LOUSA_REAL_LOCALS(name, expression)                                                     \
+    i_##name: {                                                                                 \
+        const Word first = wrapAdd(lbp, ip->a);                                                 \
+        const Word second = wrapAdd(lbp, ip->b);                                                \
+        const Word top = wrapAdd(lsp, 1);                                                       \
+        if (W(top) && W(wrapAdd(top, 3)) && IN(first) && IN(wrapAdd(first, 1)) && IN(second) && \
+            IN(wrapAdd(second, 1))) {                                                           \
+            LOUSA_LOAD_REAL_AT(top, first)                                                      \
+            LOUSA_LOAD_REAL_AT(top + 2, second)                                                 \
+            const double b = LOUSA_REAL_AT(top + 2);                                            \
+            const double a = LOUSA_REAL_AT(top);                                                \
+            LOUSA_STORE_REAL(top, compute::orderedNaN(a, b, (expression)))                      \
+            lsp = top + 1;                                                                      \
+            NEXT();                                                                             \
+        }                                                                                       \
+        goto slow;                                                                              \
+    }
+    LOUSA_REAL_LOCALS(AddRealLocals, a + b)
+    LOUSA_REAL_LOCALS(SubRealLocals, a - b)
+    LOUSA_REAL_LOCALS(MulRealLocals, a * b)
+#undef LOUSA_REAL_LOCALS
+#undef LOUSA_STORE_REAL
+#undef LOUSA_LOAD_REAL_AT
+    // PUSH_REAL b:a above the real beneath, then the comparison (true on NaN,
+    // as the negation of the opposite test).
+#define LOUSA_COMPARE_REAL_CONST(name, expression)              \
+    i_##name:                                                   \
+    if (W(wrapSub(lsp, 1)) && W(wrapAdd(lsp, 2))) {             \
+        AT(lsp + 1) = ip->b;                                    \
+        AT(lsp + 2) = ip->a;                                    \
+        const double b = LOUSA_REAL_AT(lsp + 1);                \
+        const double a = LOUSA_REAL_AT(lsp - 1);                \
+        lsp -= 1;                                               \
+        AT(lsp) = (expression) ? 1 : 0;                         \
+        NEXT();                                                 \
+    }                                                           \
+    goto slow;
+    LOUSA_COMPARE_REAL_CONST(LtRealConst, !(a >= b))
+    LOUSA_COMPARE_REAL_CONST(LeRealConst, !(a > b))
+#undef LOUSA_COMPARE_REAL_CONST
+#undef LOUSA_REAL_AT
+
+i_Jump:
+    TAKE();
+i_JumpFalse:
+    if (IN(lsp)) {
+        const Word v = AT(lsp);
+        --lsp;
+        if (v == 1) NEXT();
+        TAKE();
+    }
+    goto slow;
+i_Inc:
+    if (IN(lsp)) {
+        const Word address = AT(lsp);
+        if (W(address)) {
+            AT(address) = wrapAdd(AT(address), 1);
+            --lsp;
+            NEXT();
+        }
+        if (address < 0) {
+            --lsp;
+            SYNC_OUT();
+            vm.heap.write(address, wrapAdd(vm.heap.read(address), 1));
+            NEXT();
+        }
+    }
+    goto slow;
+i_IncLocal0:
+i_IncLocal0Jump: {
+    const Word address = wrapAdd(lbp, ip->a);
+    const Word top = wrapAdd(lsp, 1);
+    if (W(top) && W(address)) {
+        AT(top) = address;
+        AT(address) = wrapAdd(AT(address), 1);
+        if (ip->op == Iop::IncLocal0) NEXT();
+        TAKE();
+    }
+    goto slow;
+}
+i_CheckIndex: {
+    const Word top = wrapAdd(lsp, 1);
+    if (W(lsp) && W(top)) {
+        const Word v = AT(lsp);
+        if (v >= ip->a && v <= ip->b) {
+            AT(lsp) = wrapSub(v, ip->a);
+            AT(top) = wrapAdd(wrapSub(ip->b, ip->a), 1);
+            lsp = top;
+            NEXT();
+        }
+    }
+    goto slow;
+}
+i_IndexAddr1:
+    // base, index, extent on the stack become one address.
+    if (W(wrapSub(lsp, 2)) && IN(lsp)) {
+        const Word offset = wrapMul(AT(lsp - 1), ip->a);
+        lsp -= 2;
+        const Word arrayBase = AT(lsp);
+        AT(lsp) = arrayBase < 0 ? wrapSub(arrayBase, offset) : wrapAdd(arrayBase, offset);
+        NEXT();
+    }
+    goto slow;
+i_IndexChecked: {
+    // An index out of its bounds raises its message in the reference handler.
+    const Word top = wrapAdd(lsp, 1);
+    if (W(wrapSub(lsp, 1)) && W(top)) {
+        const Word v = AT(lsp);
+        if (v >= ip->a && v <= ip->b) {
+            const Word index = wrapSub(v, ip->a);
+            AT(lsp) = index;
+            AT(top) = wrapAdd(wrapSub(ip->b, ip->a), 1);
+            const Word offset = wrapMul(index, ip->c);
+            --lsp;
+            const Word arrayBase = AT(lsp);
+            AT(lsp) = arrayBase < 0 ? wrapSub(arrayBase, offset) : wrapAdd(arrayBase, offset);
+            NEXT();
+        }
+    }
+    goto slow;
+}
+i_Field:
+    if (W(lsp)) {
+        const Word record = AT(lsp);
+        AT(lsp) = record > 0 ? wrapAdd(record, ip->a) : wrapSub(record, ip->a);
+        NEXT();
+    }
+    goto slow;
+i_FieldLoad:
+    if (W(lsp)) {
+        const Word record = AT(lsp);
+        const Word address = record > 0 ? wrapAdd(record, ip->a) : wrapSub(record, ip->a);
+        // FIELD's result is on the stack first: the load reads it back when
+        // the field's address is the stack top itself.
+        if (IN(address)) AT(lsp) = address;
+        LOUSA_TOP_FROM(address)
+    }
+    goto slow;
+#undef LOUSA_TOP_FROM
+i_ElementAddr:
+i_ElementLoad: {
+    // LOAD_UP 0 a pushes the index above the array's base; CHECK_INDEX turns
+    // it into its offset from b and pushes the extent; INDEX_ADDR replaces
+    // the base by the element's address. ElementLoad then loads that word,
+    // when it is a dense or heap word (decided before anything is written).
+    const Word source = wrapAdd(lbp, ip->a);
+    const Word top = wrapAdd(lsp, 1);
+    if (IN(source) && W(lsp) && W(top) && W(wrapAdd(top, 1))) {
+        const Word v = AT(source);
+        if (v >= ip->b && v <= ip->c) {
+            const Word index = wrapSub(v, ip->b);
+            const Word offset = wrapMul(index, ip->d);
+            const Word arrayBase = AT(lsp);
+            const Word address = arrayBase < 0 ? wrapSub(arrayBase, offset) : wrapAdd(arrayBase, offset);
+            const bool loads = ip->op == Iop::ElementLoad;
+            if (!loads || IN(address) || address < 0) {
+                AT(top) = index;
+                AT(top + 1) = wrapAdd(wrapSub(ip->c, ip->b), 1);
+                AT(lsp) = address;
+                if (!loads) NEXT();
+                AT(lsp) = IN(address) ? AT(address) : vm.heap.read(address);
+                NEXT();
+            }
+        }
+    }
+    goto slow;
+}
+i_StoreConstN1:
+    // PUSH a above the address, then STORE_N 1; a heap word is written with
+    // pc at STORE_N (a first write into a page may find the memory ceiling).
+    if (IN(lsp) && W(wrapAdd(lsp, 1))) {
+        const Word address = AT(lsp);
+        if (W(address)) {
+            AT(lsp + 1) = ip->a;
+            AT(address) = ip->a;
+            --lsp;
+            NEXT();
+        }
+        if (address < 0) {
+            AT(lsp + 1) = ip->a;
+            --lsp;
+            SYNC_OUT();
+            vm.pc = wrapAdd(vm.pc, 2);
+            vm.heap.write(address, ip->a);
+            NEXT();
+        }
+    }
+    goto slow;
+    // ADDR_UP 0 a; LOAD_UP 0 b; PUSH c or LOAD_UP 0 c; ADD_INT or SUB_INT;
+    // STORE_N 1: the three stack words written as the five instructions
+    // write them, in their order, then the local.
+#define LOUSA_SET_LOCAL(name, fetch, sourceOk, expression)                                        \
+    i_##name: {                                                                                   \
+        const Word address = wrapAdd(lbp, ip->a);                                                 \
+        const Word source = wrapAdd(lbp, ip->b);                                                  \
+        const Word other = wrapAdd(lbp, ip->c);                                                   \
+        static_cast<void>(other);                                                                 \
+        const Word top = wrapAdd(lsp, 1);                                                         \
+        if (W(top) && W(wrapAdd(top, 2)) && W(address) && IN(source) && (sourceOk)) {            \
+            AT(top) = address;                                                                    \
+            AT(top + 1) = AT(source);                                                             \
+            AT(top + 2) = (fetch);                                                                \
+            const Word a = AT(top + 1);                                                           \
+            const Word b = AT(top + 2);                                                           \
+            AT(top + 1) = (expression);                                                           \
+            AT(AT(top)) = AT(top + 1);                                                            \
+            NEXT();                                                                               \
+        }                                                                                         \
+        goto slow;                                                                                \
+    }
+    LOUSA_SET_LOCAL(SetLocalAddConst, ip->c, true, wrapAdd(a, b))
+    LOUSA_SET_LOCAL(SetLocalSubConst, ip->c, true, wrapSub(a, b))
+    LOUSA_SET_LOCAL(SetLocalAddLocal, AT(other), IN(other), wrapAdd(a, b))
+    LOUSA_SET_LOCAL(SetLocalSubLocal, AT(other), IN(other), wrapSub(a, b))
+#undef LOUSA_SET_LOCAL
+i_CopyReal0: {
+    // ADDR_UP 0 a; ADDR_UP 0 b; LOAD_N 2; STORE_N 2.
+    const Word address = wrapAdd(lbp, ip->a);
+    const Word source = wrapAdd(lbp, ip->b);
+    const Word top = wrapAdd(lsp, 1);
+    if (W(top) && W(wrapAdd(top, 2)) && IN(source) && IN(wrapAdd(source, 1)) && W(address) && W(wrapAdd(address, 1))) {
+        AT(top) = address;
+        AT(top + 1) = source;
+        AT(top + 1) = AT(source);
+        AT(top + 2) = AT(source + 1);
+        AT(address) = AT(top + 1);
+        AT(address + 1) = AT(top + 2);
+        NEXT();
+    }
+    goto slow;
+}
+i_Call0:
+i_Call1: {
+    // Three words pushed: static link, caller's frame, return address.
+    const Word top = wrapAdd(lsp, 3);
+    if (W(wrapAdd(lsp, 1)) && W(top) && (ip->op == Iop::Call0 || IN(lbp))) {
+        const Word link = ip->op == Iop::Call0 ? lbp : AT(lbp);
+        AT(lsp + 1) = link;
+        AT(lsp + 2) = lbp;
+        AT(top) = ip->b;
+        lsp = top;
+        lbp = top - 2;
+        TAKE();
+    }
+    goto slow;
+}
+    // ENTER n m's common case: a frame inside the contiguous memory and
+    // under the memory limit; sp moves up and the new words are cleared.
+#define LOUSA_FRAME_FITS(n, m) \
+    ((n) >= 0 && (n) <= 4096 && std::int64_t{lsp} + (n) + std::max<Word>((m), 0) <= MEMORY_LIMIT && \
+     ((n) == 0 || (W(wrapAdd(lsp, 1)) && W(wrapAdd(lsp, (n))))))
+i_Enter: {
+    const Word n = ip->a;
+    if (LOUSA_FRAME_FITS(n, ip->b)) {
+        std::fill_n(m + lsp + 1, n, Word{0});
+        lsp += n;
+        NEXT();
+    }
+    goto slow;
+}
+i_ScopeEnter:
+i_ScopeEnterEnter: {
+    // The scope record takes the name the translation kept. Its push may
+    // find the memory ceiling: the registers are written back first, with
+    // pc at SCOPE_ENTER, and a budget counts SCOPE_ENTER alone until then.
+    const Word n = ip->c;
+    const bool enters = ip->op == Iop::ScopeEnterEnter;
+    if (!enters || LOUSA_FRAME_FITS(n, ip->d)) {
+        SYNC_OUT();
+        if constexpr (Budgeted) executed -= ip->weight - 1U;
+        vm.scopes.push(tr.name(ip->a, ip->b), lbp);
+        if constexpr (Budgeted) executed += ip->weight - 1U;
+        if (enters) {
+            std::fill_n(m + lsp + 1, n, Word{0});
+            lsp += n;
+        }
+        NEXT();
+    }
+    goto slow;
+}
+#undef LOUSA_FRAME_FITS
+i_RetFunc: {
+    // Results of up to four words (a string result goes the long way).
+    const Word n = ip->a;
+    const Word words = ip->b;
+    const std::int64_t newTop = std::int64_t{lbp} - n - 1;
+    if (lbp >= 0 && IN(std::int64_t{lbp} + 2 + words) &&
+        (words == 0 || (newTop >= -1 && W(newTop + 1) && W(newTop + words)))) {
+        const Word frame = lbp;
+        const Word returnAddress = AT(frame + 2);
+        const Word callerBp = AT(frame + 1);
+        lsp = static_cast<Word>(static_cast<UWord>(static_cast<std::uint64_t>(newTop)));
+        for (Word i = 0; i < words; ++i) {
+            ++lsp;
+            AT(lsp) = AT(frame + 3 + i);
+        }
+        lbp = callerBp;
+        vm.scopes.pop();
+        GO_TO(returnAddress);
+    }
+    goto slow;
+}
+i_RetProc:
+    if (lbp >= 0 && IN(wrapAdd(lbp, 2))) {
+        lsp = wrapSub(wrapSub(lbp, ip->a), 1);
+        const Word returnAddress = AT(lbp + 2);
+        lbp = AT(lbp + 1);
+        vm.scopes.pop();
+        GO_TO(returnAddress);
+    }
+    goto slow;
+
+#undef GO_TO
+#undef TAKE
+#undef NEXT
+#undef DISPATCH
+#undef AT
+#undef W
+#undef IN
+#undef SYNC_OUT
+#undef SYNC_IN
+}
+
+#pragma GCC diagnostic pop
+#endif
+
+}  // namespace
+
+}  // namespace lousa::engine
