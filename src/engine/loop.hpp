@@ -511,11 +511,12 @@ i_ModInt:
     LOUSA_COMPARE_BRANCH(GeBranch, a >= b)
     LOUSA_COMPARE_BRANCH(EqBranch, a == b)
 #undef LOUSA_COMPARE_BRANCH
-#define LOUSA_LOCAL_CONST_BRANCH(name, test)                              \
+#define LOUSA_LOCAL_CONST_BRANCH(name, test, line)                        \
     i_##name: {                                                           \
         const Word source = wrapAdd(lbp, ip->a);                          \
         const Word top = wrapAdd(lsp, 1);                                 \
         if (IN(source) && W(top) && W(wrapAdd(top, 1))) {                 \
+            line;                                                         \
             const Word a = AT(source);                                    \
             const Word b = ip->b;                                         \
             const Word result = (test) ? 1 : 0;                           \
@@ -526,11 +527,17 @@ i_ModInt:
         }                                                                 \
         goto slow;                                                        \
     }
-    LOUSA_LOCAL_CONST_BRANCH(LtLocalConstBranch, a < b)
-    LOUSA_LOCAL_CONST_BRANCH(LeLocalConstBranch, a <= b)
-    LOUSA_LOCAL_CONST_BRANCH(GtLocalConstBranch, a > b)
-    LOUSA_LOCAL_CONST_BRANCH(GeLocalConstBranch, a >= b)
-    LOUSA_LOCAL_CONST_BRANCH(EqLocalConstBranch, a == b)
+    LOUSA_LOCAL_CONST_BRANCH(LtLocalConstBranch, a < b, )
+    LOUSA_LOCAL_CONST_BRANCH(LeLocalConstBranch, a <= b, )
+    LOUSA_LOCAL_CONST_BRANCH(GtLocalConstBranch, a > b, )
+    LOUSA_LOCAL_CONST_BRANCH(GeLocalConstBranch, a >= b, )
+    LOUSA_LOCAL_CONST_BRANCH(EqLocalConstBranch, a == b, )
+    // The same after LINE c.
+    LOUSA_LOCAL_CONST_BRANCH(LineLtLocalConstBranch, a < b, vm.currentLine = ip->c)
+    LOUSA_LOCAL_CONST_BRANCH(LineLeLocalConstBranch, a <= b, vm.currentLine = ip->c)
+    LOUSA_LOCAL_CONST_BRANCH(LineGtLocalConstBranch, a > b, vm.currentLine = ip->c)
+    LOUSA_LOCAL_CONST_BRANCH(LineGeLocalConstBranch, a >= b, vm.currentLine = ip->c)
+    LOUSA_LOCAL_CONST_BRANCH(LineEqLocalConstBranch, a == b, vm.currentLine = ip->c)
 #undef LOUSA_LOCAL_CONST_BRANCH
     // LOAD_UP 0 a; PUSH b; an operation: b stays written above the result.
 #define LOUSA_LOCAL_CONST(name, expression)                  \

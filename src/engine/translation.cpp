@@ -360,14 +360,23 @@ std::int32_t Translation::translateRegion(const WordMemory& memory, Word start) 
         }
         const Word at = i.address;
         Form f = match(w, memory);
-        // LINE and a frame slot pushed at level 0, unless the push starts a longer form.
-        if (i.op == kLINE && (w[1].op == kLOAD_UP || w[1].op == kADDR_UP) && w[1].x == 0 &&
-            match(w + 1, memory).used == w[1].length) {
-            f = Form{};
-            f.op = w[1].op == kLOAD_UP ? Iop::LinePushLocal0 : Iop::LinePushAddr0;
-            f.a = i.x;
-            f.b = w[1].y;
-            f.used = i.length + w[1].length;
+        // LINE and a frame slot pushed at level 0, unless the push starts a
+        // longer form; LINE and a local tested against a constant.
+        if (i.op == kLINE && (w[1].op == kLOAD_UP || w[1].op == kADDR_UP) && w[1].x == 0) {
+            const Form after = match(w + 1, memory);
+            const auto test = static_cast<int>(after.op) - static_cast<int>(Iop::LtLocalConstBranch);
+            if (after.used == w[1].length) {
+                f = Form{};
+                f.op = w[1].op == kLOAD_UP ? Iop::LinePushLocal0 : Iop::LinePushAddr0;
+                f.a = i.x;
+                f.b = w[1].y;
+                f.used = i.length + w[1].length;
+            } else if (test >= 0 && test < 5) {
+                f = after;
+                f.op = static_cast<Iop>(static_cast<int>(Iop::LineLtLocalConstBranch) + test);
+                f.c = i.x;
+                f.used += i.length;
+            }
         }
         if (f.op == Iop::ScopeEnter || f.op == Iop::ScopeEnterEnter) {
             f.a = static_cast<Word>(names_.size());
