@@ -215,17 +215,26 @@ def describe_failure(out: bytes, code: int) -> str:
 # ---------------------------------------------------------------- measuring
 
 
-def count_instructions(work: Path, build_dir: Path, name: str, timeout: float) -> tuple[int | None, str]:
+def count_instructions(work: Path, build_dir: Path, name: str, timeout: float) -> tuple[int | None, str, int | None]:
     """Runs the program's code text through lousa-count: executed instructions,
-    or the mnemonic of the first instruction that is not built yet."""
+    the mnemonic of the first instruction that is not built yet, and the
+    internal instructions the translation tier dispatched for the same run."""
     counter = build_dir / "bin" / "lousa-count"
     directory = work / "count"
     directory.mkdir(exist_ok=True)
     code, _, err = run_command([str(counter), str(work / "lousa" / f"{name}.code")], directory, timeout)
     text = err.decode(errors="replace")
-    count = re.search(r"instructions: (\d+)", text)
+    count = re.search(r"^instructions: (\d+)", text, re.MULTILINE)
     invalid = re.search(r"invalid instruction: (\S+)", text)
-    return (int(count.group(1)) if count and code == 0 else None), (invalid.group(1) if invalid else "")
+    internal = re.search(r"^internal instructions: (\d+)", text, re.MULTILINE)
+    return ((int(count.group(1)) if count and code == 0 else None), (invalid.group(1) if invalid else ""),
+            (int(internal.group(1)) if internal and code == 0 else None))
+
+
+def internal_per_original(counts: dict, name: str) -> float | None:
+    """Internal instructions of the translation tier per original instruction."""
+    entry = counts.get(name, (None, ""))
+    return ratio(entry[2], entry[0]) if len(entry) > 2 else None
 
 
 def measure(work: Path, programs, systems, problems, runs: int, quick: bool, timeout: float):
@@ -375,7 +384,7 @@ def machine_description() -> list[str]:
 
 def report(programs, systems, results, reference, counts, startup, micro, runs, quick) -> tuple[str, list[str]]:
     lines = []
-    header = ["program", "instructions", "Lousa M instr/s"] + [f"{TITLES[s]} s" for s in systems] + [
+    header = ["program", "instructions", "internal/original", "Lousa M instr/s"] + [f"{TITLES[s]} s" for s in systems] + [
         "Lousa/Lua", "CPython/Lousa", "Lousa/FPC"] + [f"{TITLES[s]} MB" for s in systems]
     lines.append("| " + " | ".join(header) + " |")
     lines.append("|" + "---|" * len(header))
@@ -385,7 +394,7 @@ def report(programs, systems, results, reference, counts, startup, micro, runs, 
         lousa = results[(name, "lousa")].median()
         count = counts.get(name, (None, ""))[0]
         row = [name + ("" if core else " *"), f"{count / 1e6:.1f} M" if count else "n/a",
-               fmt(count / lousa / 1e6, 0) if count and lousa else "n/a"]
+               fmt(internal_per_original(counts, name)), fmt(count / lousa / 1e6, 0) if count and lousa else "n/a"]
         row += [fmt(results[(name, s)].median(), 3) for s in systems]
         lua_ratio = ratio(lousa, results[(name, "lua")].median())
         python_speedup = ratio(results[(name, "python")].median(), lousa)
@@ -539,7 +548,9 @@ def main() -> int:
         commit = run_command(["git", "rev-parse", "--short", "HEAD"], ROOT, 30)[1].decode().strip()
         counted = ("Executed instructions are counted by bench/tools/count_instructions.cpp (lousa-count), which runs "
                    "the program's code text instruction by instruction (the machine's start and step, as its run "
-                   "does), one count per executed instruction; `lousa trace` prints as many lines.")
+                   "does), one count per executed instruction; `lousa trace` prints as many lines. internal/original: "
+                   "the internal instructions the translation tier dispatches (counted by a variant of its loop "
+                   "built into lousa-count only) per original instruction of the same program.")
         text = "\n".join([
             "# Benchmark results",
             "",

@@ -117,6 +117,41 @@ class Measuring(unittest.TestCase):
         self.assertEqual(driver.describe_failure(b"", -11), "exit status -11")
 
 
+class Counting(unittest.TestCase):
+    """count_instructions() against a stand-in for lousa-count, and the column it feeds."""
+
+    def counted(self, lines: str, status: int = 0):
+        with tempfile.TemporaryDirectory() as directory:
+            build = Path(directory) / "build"
+            (build / "bin").mkdir(parents=True)
+            counter = build / "bin" / "lousa-count"
+            counter.write_text(f"#!/bin/sh\nprintf '{lines}' >&2\nexit {status}\n")
+            counter.chmod(0o755)
+            work = Path(directory) / "work"
+            work.mkdir()
+            return driver.count_instructions(work, build, "loop", 30)
+
+    def test_both_counts_and_the_invalid_instruction_are_read(self):
+        self.assertEqual(self.counted("instructions: 1500\ninternal instructions: 700\noriginal instructions: 1500\n"),
+                         (1500, "", 700))
+        self.assertEqual(self.counted("instructions: 12\ninvalid instruction: SET_UNION\n"), (12, "SET_UNION", None))
+        self.assertEqual(self.counted("instructions: 12\ninternal instructions: 5\n", status=1), (None, "", None))
+
+    def test_the_ratio_goes_into_the_first_table(self):
+        programs = [p for p in driver.PROGRAMS if p[0] in ("loop", "fib")]
+        results = {(name, system): driver.Outcome(seconds=[1.0], cpu_seconds=[1.0], peak_kb=[1024])
+                   for name, *_ in programs for system in driver.SYSTEMS}
+        counts = {"loop": (1500, "", 705), "fib": (100, "")}
+        table, _ = driver.report(programs, driver.SYSTEMS, results, {}, counts, {}, [], 1, True)
+        lines = table.splitlines()
+        header = [cell.strip() for cell in lines[0].strip("|").split("|")]
+        column = header.index("internal/original")
+        loop = [cell.strip() for cell in lines[2].strip("|").split("|")]
+        fib = [cell.strip() for cell in lines[3].strip("|").split("|")]
+        self.assertEqual(loop[column], "0.47")
+        self.assertEqual(fib[column], "n/a")
+
+
 class Judging(unittest.TestCase):
     def outcome(self, seconds, mb=10.0, problem=""):
         return driver.Outcome(seconds=[seconds], cpu_seconds=[seconds], peak_kb=[int(mb * 1024)], problem=problem)
