@@ -367,6 +367,31 @@ i_LoadN2:
         }
     }
     goto slow;
+i_AddStoreN1:
+i_SubStoreN1:
+    // ADD_INT or SUB_INT, then STORE_N 1 of the result at the address
+    // beneath: the address is judged before the result is written.
+    if (W(wrapSub(lsp, 2)) && IN(lsp)) {
+        const Word address = AT(lsp - 2);
+        const Word a = AT(lsp - 1);
+        const Word b = AT(lsp);
+        const Word result = ip->op == Iop::AddStoreN1 ? wrapAdd(a, b) : wrapSub(a, b);
+        if (W(address)) {
+            AT(lsp - 1) = result;
+            AT(address) = result;
+            lsp -= 3;
+            NEXT();
+        }
+        if (address < 0) {
+            AT(lsp - 1) = result;
+            lsp -= 3;
+            SYNC_OUT();
+            vm.pc = wrapAdd(vm.pc, 1);
+            vm.heap.write(address, result);
+            NEXT();
+        }
+    }
+    goto slow;
 i_StoreN1:
     if (W(wrapSub(lsp, 1)) && IN(lsp)) {
         const Word address = AT(lsp - 1);
@@ -918,6 +943,7 @@ i_ScopeEnterEnter: {
     goto slow;
 }
 #undef LOUSA_FRAME_FITS
+i_JumpRetFunc:
 i_RetFunc: {
     // Results of up to four words (a string result goes the long way).
     const Word n = ip->a;
@@ -939,6 +965,7 @@ i_RetFunc: {
     }
     goto slow;
 }
+i_JumpRetProc:
 i_RetProc:
     if (lbp >= 0 && IN(wrapAdd(lbp, 2))) {
         lsp = wrapSub(wrapSub(lbp, ip->a), 1);

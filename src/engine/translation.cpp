@@ -234,6 +234,8 @@ Form match(const Original* w, const WordMemory& memory) {
         f.target = w[1].x;
         return f;
     }
+    if ((op == kADD_INT || op == kSUB_INT) && w[1].op == kSTORE_N && w[1].x == 1)
+        return form(op == kADD_INT ? Iop::AddStoreN1 : Iop::SubStoreN1, 2);
     if (op == kCHECK_INDEX && w[1].op == kINDEX_ADDR && w[1].x == 1) return form(Iop::IndexChecked, 2, i.x, i.y, w[1].y);
     if (op == kFIELD && w[1].op == kLOAD_N && w[1].x == 1) return form(Iop::FieldLoad, 2, i.x);
     if (op == kSCOPE_ENTER) {
@@ -281,6 +283,7 @@ Form match(const Original* w, const WordMemory& memory) {
             f.target = i.x;
             f.ends = true;
             break;
+
         case kJUMP_FALSE:
             f = form(Iop::JumpFalse, 1);
             f.target = i.x;
@@ -376,6 +379,18 @@ std::int32_t Translation::translateRegion(const WordMemory& memory, Word start) 
                 f.op = static_cast<Iop>(static_cast<int>(Iop::LineLtLocalConstBranch) + test);
                 f.c = i.x;
                 f.used += i.length;
+            }
+        }
+        // A JUMP to a return is the return (the end of an if's then part
+        // in a function): the return's words are read here too.
+        if (f.op == Iop::Jump) {
+            const Original r = reader.at(i.x);
+            const bool retFunc = r.op == kRET_FUNC && memory.read(static_cast<UWord>(r.address + 3)) != 1 && r.y >= 0 && r.y <= 4;
+            if (retFunc || r.op == kRET_PROC) {
+                f.op = retFunc ? Iop::JumpRetFunc : Iop::JumpRetProc;
+                f.a = r.x;
+                f.b = r.y;
+                std::fill_n(covered_.begin() + r.address, r.length, std::uint8_t{1});
             }
         }
         if (f.op == Iop::ScopeEnter || f.op == Iop::ScopeEnterEnter) {

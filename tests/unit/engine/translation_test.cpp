@@ -151,6 +151,9 @@ TEST(TranslationTier, ErrorsInsideFusedFormsMatchTheReference) {
         {"element index below its bounds", {62, 28, 126, 0, 4, 127, 0, 3, 127, 0, 5, 65, 1, 5, 24, 1, 1, 58, 1, 8, 1, 43}},
         {"element load from a wild base", {62, 29, 58, 2000000000, 127, 0, 3, 65, 0, 5, 24, 1, 1, 121, 1, 43}},
         {"AND_INT; JUMP_FALSE taken", {62, 30, 58, 1, 58, 2, 5, 40, 13, 43}},
+        {"ADD_INT; STORE_N 1 at a wild address", {62, 31, 58, 2000000000, 58, 1, 58, 2, 1, 8, 1, 43}},
+        {"SUB_INT; STORE_N 1 into a heap block", {62, 32, 89, 3, 58, 1, 58, 2, 114, 8, 1, 43}},
+        {"JUMP to RET_PROC with no frame", {62, 33, 60, 8, 43, 42, 0}},
     };
     for (const Case& c : cases) {
         std::vector<Word> code = {94, 4, 100, 4};
@@ -181,10 +184,45 @@ TEST(TranslationTier, RandomProgramsReachEveryInternalInstruction) {
     }
     for (std::size_t i = 0; i < engine::kIopCount; ++i) {
         const std::string_view name = engine::kIopTable[i].name;
-        if (name.starts_with("Call") || name.starts_with("Ret")) continue;
+        if (name.starts_with("Call") || name.find("Ret") != std::string_view::npos) continue;
         EXPECT_GT(counts.perIop[i], 0U) << name;
     }
     EXPECT_GT(slow, 1000U);
+}
+
+// A recursive function as the compiler lays it out: SCOPE_ENTER and ENTER,
+// LINE and the test of n, a JUMP to its RET_FUNC, two calls through level 1
+// whose sum is stored in the result. Every budget cuts it somewhere.
+TEST(TranslationTier, RecursiveCallsMatchTheReferenceAtEveryBudget) {
+    // 0: ENTER_JUMP 2 100 main
+    // 4: f: SCOPE_ENTER "F"; ENTER 1 100; LINE 5; LOAD_UP 0 -1; PUSH 2; LT_INT; JUMP_FALSE else
+    //    LINE 5; ADDR_UP 0 3; LOAD_UP 0 -1; STORE_N 1; JUMP end
+    //    else: LINE 6; ADDR_UP 0 3; LOAD_UP 0 -1; PUSH 1; SUB_INT; CALL 1 f; LOAD_UP 0 -1; PUSH 2; SUB_INT;
+    //    CALL 1 f; ADD_INT; STORE_N 1
+    //    end: RET_FUNC 1 1 0
+    // main: ADDR_UP 0 3; PUSH 6; CALL 0 f; STORE_N 1; HALT
+    std::vector<Word> code = {94, 2, 100, 0};
+    const Word f = 4;
+    code.insert(code.end(), {87, 70, -1, 57, 1, 100, 62, 5, 127, 0, -1, 58, 2, 73, 40, 0});
+    const std::size_t elseSlot = code.size() - 1;
+    code.insert(code.end(), {62, 5, 126, 0, 3, 127, 0, -1, 8, 1, 60, 0});
+    const std::size_t endSlot = code.size() - 1;
+    code[elseSlot] = static_cast<Word>(code.size());
+    code.insert(code.end(), {62, 6, 126, 0, 3, 127, 0, -1, 58, 1, 114, 25, 1, 0});
+    code.back() = f - static_cast<Word>(code.size() - 3);
+    code.insert(code.end(), {127, 0, -1, 58, 2, 114, 25, 1, 0});
+    code.back() = f - static_cast<Word>(code.size() - 3);
+    code.insert(code.end(), {1, 8, 1});
+    code[endSlot] = static_cast<Word>(code.size());
+    code.insert(code.end(), {41, 1, 1, 0});
+    code[3] = static_cast<Word>(code.size());
+    code.insert(code.end(), {126, 0, 3, 58, 6, 25, 0, 0});
+    code.back() = f - static_cast<Word>(code.size() - 3);
+    code.insert(code.end(), {8, 1, 43});
+    const Outcome whole = runOn(code, Tier::fast);
+    ASSERT_FALSE(whole.error) << whole.text;
+    EXPECT_EQ(whole.dense[code.size() + 3], 8);  // fib(6)
+    expectSameAtEveryBudget(code, "recursive calls");
 }
 
 TEST(TranslationTier, StopRequestEndsAnEndlessLoop) {

@@ -116,7 +116,8 @@ inline std::vector<Word> randomProgram(std::mt19937& rng) {
                 code.insert(code.end(), {static_cast<Word>(std::vector<Word>{73, 74, 18, 19, 45}[rng() % 5]), 40, -1});
                 break;
             // The compiler's fixed sequences, which the translation tier fuses.
-            case 24:  // a local against a constant, and a forward JUMP_FALSE
+            case 24:  // a local against a constant, and a forward JUMP_FALSE, sometimes after LINE
+                if (rng() % 2) code.insert(code.end(), {62, static_cast<Word>(rng() % 100)});
                 code.insert(code.end(), {127, 0, static_cast<Word>(rng() % 34) - 2, 58, static_cast<Word>(rng() % 8),
                                          static_cast<Word>(std::vector<Word>{73, 74, 18, 19, 45}[rng() % 5]), 40, -1});
                 break;
@@ -129,7 +130,10 @@ inline std::vector<Word> randomProgram(std::mt19937& rng) {
                                          58, someWord(rng, codeGuess), 8, 1});
                 break;
             case 27: code.insert(code.end(), {126, 0, static_cast<Word>(rng() % 34) - 2, 127, 0, static_cast<Word>(rng() % 34) - 2, 8, 1}); break;
-            case 28: code.insert(code.end(), {58, static_cast<Word>(rng() % 4) - 1, static_cast<Word>(std::vector<Word>{1, 114, 85, 84}[rng() % 4])}); break;
+            case 28:  // sometimes stored at the address beneath
+                code.insert(code.end(), {58, static_cast<Word>(rng() % 4) - 1, static_cast<Word>(std::vector<Word>{1, 114, 85, 84}[rng() % 4])});
+                if (rng() % 2) code.insert(code.end(), {8, 1});
+                break;
             case 29: code.insert(code.end(), {127, 0, static_cast<Word>(rng() % 34) - 2, static_cast<Word>(std::vector<Word>{1, 114, 85}[rng() % 3])}); break;
             case 30: code.insert(code.end(), {65, static_cast<Word>(rng() % 3) - 1, static_cast<Word>(rng() % 10), 24, 1, static_cast<Word>(rng() % 3) - 1}); break;
             case 31:
