@@ -12,8 +12,10 @@ namespace lousa {
 namespace {
 
 // Measuring with a null buffer first is the point here, which GCC's
-// truncation check does not know.
+// truncation check does not know (clang has no such check).
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wformat-truncation"
+#endif
 
 template <typename... Args>
 std::string cFormat(const char* format, Args... args) {
