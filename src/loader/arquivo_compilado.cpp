@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "loader/decompressor.hpp"
+#include "vm/word_memory.hpp"
 
 namespace lousa {
 
@@ -47,7 +48,7 @@ inline Word nextTokenValue(const char*& at, const char* const end) {
 
 }  // namespace
 
-std::vector<Word> parseCodeText(std::string_view text) {
+std::vector<Word> parseCodeText(std::string_view text, std::size_t (*capacity)(std::size_t words)) {
     const char* at = text.data();
     const char* const end = at + text.size();
     const Word count = nextTokenValue(at, end);
@@ -55,7 +56,8 @@ std::vector<Word> parseCodeText(std::string_view text) {
     std::vector<Word> code;
     if (count <= 0) return code;
     // A word usually takes two characters or more, so the text bounds the reservation.
-    code.reserve(std::min<std::size_t>(static_cast<std::size_t>(count), text.size() / 2 + 1));
+    const std::size_t words = std::min<std::size_t>(static_cast<std::size_t>(count), text.size() / 2 + 1);
+    code.reserve(capacity ? capacity(words) : words);
     for (Word i = 0; i < count && at < end; ++i) code.push_back(nextTokenValue(at, end));
     return code;
 }
@@ -72,6 +74,10 @@ std::string formatCodeText(const std::vector<Word>& code) {
     return text;
 }
 
-std::vector<Word> ArquivoCompilado::loadCode() const { return parseCodeText(decompressPayload(path_)); }
+std::vector<Word> ArquivoCompilado::loadCode() const {
+    // The text is gone once parsed; the words become the machine's memory
+    // as they are, with room for the data above them.
+    return parseCodeText(decompressPayload(path_), &WordMemory::codeCapacity);
+}
 
 }  // namespace lousa

@@ -22,8 +22,10 @@ private:
 
 // Parses a code text: a count N, one ignored token, then N code words. Each
 // token runs through the next space; its value is its leading decimal
-// integer (0 if none), saturated to the 32-bit range.
-std::vector<Word> parseCodeText(std::string_view text);
+// integer (0 if none), saturated to the 32-bit range. With `capacity`, the
+// vector is reserved capacity(words) for the words the text can hold, so
+// that it can grow that far without being copied.
+std::vector<Word> parseCodeText(std::string_view text, std::size_t (*capacity)(std::size_t words) = nullptr);
 
 // The value of one token's text (leading white space, sign, digits).
 Word tokenValue(std::string_view token);

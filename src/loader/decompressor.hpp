@@ -9,13 +9,25 @@ namespace lousa {
 
 inline constexpr std::size_t kWindowSize = 4096;
 
+// The longest code text the loader decodes. A compiled program's text takes
+// a few bytes per word, so this is hundreds of times any classroom program;
+// and the words it can become (one per byte at most, four bytes each) stay
+// within 1 GiB, the default memory ceiling of a run.
+inline constexpr std::size_t kMaxCodeTextBytes = std::size_t{256} << 20;
+inline constexpr const char* kMaxCodeTextText = "256 MiB";
+
 struct DecodeResult {
     std::string text;
     bool ranShort = false;  // a token found too few bits left ("Error..")
+    // The stream decodes to more than the limit: nothing was decoded (and
+    // nothing allocated for it); the text is empty.
+    bool tooLarge = false;
 };
 
 // Decodes a compressed stream (data bytes, last-byte bit count, trailer).
-DecodeResult decodeStream(std::string_view stream);
+// The stream is walked twice: once to count the text, which is refused when
+// longer than `limit`, then to write it into a string of exactly that size.
+DecodeResult decodeStream(std::string_view stream, std::size_t limit = kMaxCodeTextBytes);
 
 // Where the payload of a container starts: the offset just past the first
 // run of three 0x1A bytes, or npos when there is none.
@@ -27,7 +39,9 @@ std::string_view payloadStream(std::string_view container);
 
 // Opens the file, prints the loader's messages on failure or on a short
 // stream, and returns the decoded code text. Throws when it cannot be opened.
-std::string decompressPayload(const std::string& path);
+// The file is read in pieces, never whole; a text longer than `limit` is
+// refused as a damaged stream is reported ("Error..") and gives no text.
+std::string decompressPayload(const std::string& path, std::size_t limit = kMaxCodeTextBytes);
 
 struct PayloadOpenError {};
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/tier.hpp"
@@ -136,7 +137,7 @@ void announceCutShortStream(const ProgramInput& program) {
 // run --sandbox DIR: every name the program gives lies in DIR (its file
 // names are confined there), and once the program is read and the console
 // set up, the process confines itself to DIR for the rest of its life.
-int runSandboxed(const ProgramInput& program, const Arguments& args) {
+int runSandboxed(ProgramInput& program, const Arguments& args) {
     sandbox::Settings settings;
     settings.box = *args.option("--sandbox");
     settings.allowWeak = args.flag("--allow-weak-sandbox");
@@ -151,7 +152,7 @@ int runSandboxed(const ProgramInput& program, const Arguments& args) {
     announceCutShortStream(program);
     std::string directory = settings.box;
     if (directory.back() != '/') directory += '/';
-    return runnerMainWithCode(program.code, directory, [&settings](Interpretador& machine) {
+    return runnerMainWithCode(std::move(program.code), directory, [&settings](Interpretador& machine) {
         if (!machine.fileNames.confineTo(settings.box))
             throw ToolError("the sandbox " + settings.box + " is not a directory");
         sandbox::apply(settings);
@@ -165,12 +166,15 @@ int commandRun(const Arguments& args) {
         if (!tierByName(*engine)) throw UsageError("--engine takes reference or fast, not '" + *engine + "'");
         ::setenv("LOUSA_ENGINE", engine->c_str(), 1);  // the run reads its tier where the runner does
     }
-    const ProgramInput program = loadProgram(args.file);
+    ProgramInput program = loadProgram(args.file);
     requireProgram(program, args.file);
     std::fflush(stdout);
     if (args.option("--sandbox")) return runSandboxed(program, args);
-    if (program.kind == InputKind::Packed) return runnerMain(args.file, args.file);
-    return runnerMainWithCode(program.code, directoryOf(args.file));
+    // The code already loaded is what runs: a packed program is not decoded
+    // a second time, and its text is let go before the machine is built.
+    announceCutShortStream(program);
+    program.codeText = std::string();
+    return runnerMainWithCode(std::move(program.code), directoryOf(args.file));
 }
 
 int commandTrace(const Arguments& args) {

@@ -13,6 +13,7 @@
 #include "loader/arquivo_compilado.hpp"
 #include "loader/decompressor.hpp"
 #include "tools/assembler.hpp"
+#include "vm/word_memory.hpp"
 
 namespace lousa::tool {
 
@@ -158,14 +159,17 @@ ProgramInput loadProgram(const std::string& path) {
             }
             program.streamBytes = stream.size();
             DecodeResult decoded = decodeStream(stream);
+            if (decoded.tooLarge)
+                throw ToolError("the code text packed in " + path + " is larger than " + kMaxCodeTextText +
+                                ", the most the runner loads");
             program.codeText = std::move(decoded.text);
             program.streamCutShort = decoded.ranShort;
-            program.code = parseCodeText(program.codeText);
+            program.code = parseCodeText(program.codeText, &WordMemory::codeCapacity);
             break;
         }
         case InputKind::CodeText:
             program.codeText = content;
-            program.code = parseCodeText(content);
+            program.code = parseCodeText(content, &WordMemory::codeCapacity);
             break;
         case InputKind::Listing:
             if (hasExeExtension(path)) throw ToolError(path + " carries no program (no payload marker)");

@@ -23,8 +23,7 @@ Interpretador::Interpretador(std::vector<Word> code, std::string directory, Cons
     runnerDirectory = std::move(directory);
     scopes.push("PROGRAM", bp);
     sets.reset();
-    memory.reserveDense(static_cast<UWord>(code.size()));
-    for (std::size_t i = 0; i < code.size(); ++i) writeWord(static_cast<Word>(i), code[i]);
+    memory.adoptCode(std::move(code));
     // A run killed while it waits (SIGKILL cannot be caught) has its files on disk.
     if (console) console->setRunBeforeWait([this] { openFiles.flushEach(); });
 }

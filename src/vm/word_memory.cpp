@@ -15,6 +15,13 @@ void WordMemory::reserveDense(UWord words) {
     if (words > dense_.size()) dense_.resize(words, 0);
 }
 
+void WordMemory::adoptCode(std::vector<Word> code) {
+    clear();
+    const auto words = static_cast<UWord>(code.size());
+    dense_ = std::move(code);
+    reserveDense(words);
+}
+
 void WordMemory::writeSlow(UWord index, Word value) {
     if (index < denseLimit_) {
         // Doubling keeps growth amortised constant per word.

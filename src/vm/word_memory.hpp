@@ -72,6 +72,16 @@ public:
     // Makes the contiguous region hold at least `words` words (for the code),
     // with the usual room for data above them.
     void reserveDense(UWord words);
+    // Empties the memory and makes the code vector words 0..N-1 of the
+    // contiguous region, taking it over rather than copying it (it is the
+    // largest thing a run loads), with reserveDense's room above it.
+    void adoptCode(std::vector<Word> code);
+    // The capacity a code vector of `words` words needs so that the region
+    // adopting it reaches its first size for data above the code without
+    // being copied.
+    [[nodiscard]] static std::size_t codeCapacity(std::size_t words) {
+        return words + std::max<std::size_t>(std::min<std::size_t>(words, kDenseLimit), 1024);
+    }
 
     // Words below `end` are watched: a write that changes one is remembered
     // until taken (the translation tier watches the code this way).
