@@ -111,22 +111,27 @@ inline void Interpretador::opLoadSet() {
 inline void Interpretador::opCheckSet() {
     const Word low = operand(1);
     const Word high = operand(2);
-    const Word pairs = compute::pairsOnStack(*this, readWord(sp));
-    const ListaConjuntos::Words words = compute::setOnStack(*this, pairs, sets.work.left);
-    for (std::size_t i = 0; i < words.size(); i += 2) {
-        if (words[i] < low || words[i + 1] > high)
+    const Word words = 2 * compute::pairsOnStack(*this, readWord(sp));
+    const Word first = wrapSub(sp, words);
+    // Read where they lie, or word by word (a stack far out is not copied).
+    const Word* at = wordsAt(first, words);
+    const auto word = [&](Word i) { return at ? at[i] : readWord(wrapAdd(first, i)); };
+    for (Word i = 0; i < words; i += 2) {
+        if (word(i) < low || word(i + 1) > high)
             raiseRuntimeError(latin1(" => O elemento do conjunto não é válido nessa atribuição! "));
     }
     pc = wrapAdd(pc, 3);
 }
 
 inline void Interpretador::opInSet() {
-    const Word pairs = compute::pairsOnStack(*this, readWord(sp));
-    const Word elementAt = wrapSub(sp, 2 * pairs + 1);
+    const Word words = 2 * compute::pairsOnStack(*this, readWord(sp));
+    const Word first = wrapSub(sp, words);
+    const Word elementAt = wrapSub(first, 1);
     const Word x = readWord(elementAt);
-    const ListaConjuntos::Words words = compute::setOnStack(*this, pairs, sets.work.left);
+    const Word* at = wordsAt(first, words);
+    const auto word = [&](Word i) { return at ? at[i] : readWord(wrapAdd(first, i)); };
     bool found = false;
-    for (std::size_t i = 0; i < words.size() && !found; i += 2) found = words[i] <= x && x <= words[i + 1];
+    for (Word i = 0; i < words && !found; i += 2) found = word(i) <= x && x <= word(i + 1);
     sp = elementAt;
     writeWord(sp, found ? 1 : 0);
     pc = wrapAdd(pc, 1);
