@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <fstream>
 #include <random>
 #include <string>
+
+#include <unistd.h>
 
 #include "loader/compressor.hpp"
 #include "loader/decompressor.hpp"
@@ -106,6 +110,52 @@ TEST(Decompressor, ShortAndDamagedStreams) {
         // Every token outputs at most 15 bytes per 9 bits read.
         EXPECT_LE(g.text.size(), garbage.size() * 8 / 9 * 15 + 15);
     }
+}
+
+TEST(Decompressor, TextsPastTheLimitAreRefused) {
+    std::string text = "9 10 ";
+    for (int i = 0; i < 4000; ++i) text += std::to_string(58 + i % 13) + " ";
+    const std::string stream = encodeStream(text);
+    struct Case {
+        std::size_t limit;
+        bool refused;
+    };
+    // Just under the text (counted first, since the stream could give more),
+    // exactly the text (counted, then decoded into exactly its room), and a
+    // limit above all the stream could give (decoded in one pass).
+    for (const Case c : {Case{text.size() - 1, true}, Case{text.size(), false}, Case{kMaxCodeTextBytes, false}}) {
+        const DecodeResult r = decodeStream(stream, c.limit);
+        EXPECT_EQ(r.tooLarge, c.refused) << c.limit;
+        EXPECT_EQ(r.text, c.refused ? "" : text) << c.limit;
+        EXPECT_FALSE(r.ranShort) << c.limit;
+    }
+}
+
+// The file is read in 1 MiB pieces: a marker split between two pieces is
+// found, a stream longer than a piece decodes as in memory, and a text past
+// the limit prints the damaged-stream message and gives nothing.
+TEST(Decompressor, FilesAreReadInPieces) {
+    std::mt19937 random(11);
+    std::string text;
+    for (int i = 0; i < (3 << 19); ++i) text.push_back(static_cast<char>('0' + random() % 10));
+    const std::string payload = buildPayload("big.pas", text);
+    char path[] = "/tmp/lousa-pieces-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    for (const std::size_t image : {std::size_t{(1 << 20) - 1}, std::size_t{(1 << 20) - 2}, std::size_t{10}}) {
+        {
+            std::ofstream out(path, std::ios::binary | std::ios::trunc);
+            out << std::string(image, 'i') << payload;
+        }
+        testing::internal::CaptureStdout();
+        const std::string whole = decompressPayload(path);
+        const std::string refused = decompressPayload(path, text.size() - 1);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error..") << image;
+        EXPECT_TRUE(whole == text) << image;
+        EXPECT_TRUE(refused.empty()) << image;
+    }
+    std::remove(path);
 }
 
 TEST(Compressor, RoundTripsThroughTheDecoder) {
