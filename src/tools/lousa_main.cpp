@@ -173,7 +173,7 @@ int commandRun(const Arguments& args) {
     // The code already loaded is what runs: a packed program is not decoded
     // a second time, and its text is let go before the machine is built.
     announceCutShortStream(program);
-    program.codeText = std::string();
+    std::string().swap(program.codeText);  // assigning an empty string would keep the buffer
     return runnerMainWithCode(std::move(program.code), directoryOf(args.file));
 }
 
