@@ -388,7 +388,6 @@ def report(programs, systems, results, reference, counts, startup, micro, runs, 
         "Lousa/Lua", "CPython/Lousa", "Lousa/FPC"] + [f"{TITLES[s]} MB" for s in systems]
     lines.append("| " + " | ".join(header) + " |")
     lines.append("|" + "---|" * len(header))
-    core_lua_ratios = []
     targets = []
     for name, _, _, core in programs:
         lousa = results[(name, "lousa")].median()
@@ -401,8 +400,6 @@ def report(programs, systems, results, reference, counts, startup, micro, runs, 
         row += [fmt(lua_ratio), fmt(python_speedup), fmt(ratio(lousa, results[(name, "fpc")].median()))]
         row += [fmt(results[(name, s)].memory_mb(), 1) for s in systems]
         lines.append("| " + " | ".join(row) + " |")
-        if core and lua_ratio is not None:
-            core_lua_ratios.append(lua_ratio)
     lines.append("")
     lines.append(f"Times are medians of {runs} run(s) in seconds (wall clock); memory is the largest peak resident set "
                  "(GNU time %M) over the runs. Lousa/Lua and Lousa/FPC above 1 mean Lousa is slower; CPython/Lousa "
@@ -425,34 +422,37 @@ def report(programs, systems, results, reference, counts, startup, micro, runs, 
                 fmt(ratio(cpu["lousa"], cpu["fpc"]))]
         lines.append("| " + " | ".join(row) + " |")
     lines.append("")
-    # Targets, each judged only on measured numbers.
-    core = [name for name, _, _, is_core in programs if is_core]
+    # Targets, each judged only on measured numbers, in processor time (the
+    # wall clock of a shared machine says more about its load than the run).
+    # They are over the seven core programs even when --only ran fewer.
+    core = [name for name, _, _, is_core in PROGRAMS if is_core]
     if not quick:
-        speedups = {n: ratio(results[(n, "python")].median(), results[(n, "lousa")].median()) for n in core}
+        def cpu(name, system):
+            return results[(name, system)].cpu_median() if (name, system) in results else None
+        speedups = {n: ratio(cpu(n, "python"), cpu(n, "lousa")) for n in core}
         measured = {n: v for n, v in speedups.items() if v is not None}
         if measured:
             worst = min(measured, key=measured.get)
-            targets.append(f"every program at least 3x faster than CPython: "
-                           f"{'met' if len(measured) == len(core) and measured[worst] >= 3 else 'NOT met'} "
+            targets.append(f"every program at least 2x faster than CPython (processor time): "
+                           f"{'met' if len(measured) == len(core) and measured[worst] >= 2 else 'NOT met'} "
                            f"(lowest {measured[worst]:.2f}x on {worst}; {len(measured)} of {len(core)} measured)")
-        gm = geomean(core_lua_ratios)
+        lua_ratios = [r for r in (ratio(cpu(n, "lousa"), cpu(n, "lua")) for n in core) if r is not None]
+        gm = geomean(lua_ratios)
         if gm is not None:
-            targets.append(f"geometric mean of Lousa/Lua over the seven no more than 1.5: "
-                           f"{'met' if gm <= 1.5 and len(core_lua_ratios) == len(core) else 'NOT met'} "
-                           f"({gm:.2f} over {len(core_lua_ratios)} programs)")
-            worst = max(core_lua_ratios)
-            targets.append(f"no program slower than 3x Lua: {'met' if worst <= 3 else 'NOT met'} (highest {worst:.2f})")
+            targets.append(f"geometric mean of Lousa/Lua over the seven (processor time) no more than 1.0: "
+                           f"{'met' if gm <= 1.0 and len(lua_ratios) == len(core) else 'NOT met'} "
+                           f"({gm:.2f} over {len(lua_ratios)} programs)")
+            worst = max(lua_ratios)
+            targets.append(f"no program slower than 1.5x Lua (processor time): "
+                           f"{'met' if worst <= 1.5 else 'NOT met'} (highest {worst:.2f})")
         loop_count = counts.get("loop", (None, ""))[0]
-        loop_time = results[("loop", "lousa")].median()
-        if loop_count and loop_time:
-            rate = loop_count / loop_time / 1e6
-            loop_cpu = results[("loop", "lousa")].cpu_median()
-            cpu_rate = f"; {loop_count / loop_cpu / 1e6:.0f} million per second of processor time" if loop_cpu else ""
-            targets.append(f"at least 700 million instructions per second on loop: "
-                           f"{'met' if rate >= 700 else 'NOT met'} ({rate:.0f} million per second of wall time"
-                           f"{cpu_rate})")
-        lousa_mb = results[("list", "lousa")].memory_mb()
-        lua_mb = results[("list", "lua")].memory_mb()
+        loop_cpu = cpu("loop", "lousa")
+        if loop_count and loop_cpu:
+            rate = loop_count / loop_cpu / 1e6
+            targets.append(f"at least 1500 million original instructions per second of processor time on loop: "
+                           f"{'met' if rate >= 1500 else 'NOT met'} ({rate:.0f} million per second)")
+        lousa_mb = results[("list", "lousa")].memory_mb() if ("list", "lousa") in results else None
+        lua_mb = results[("list", "lua")].memory_mb() if ("list", "lua") in results else None
         if lousa_mb is not None and lua_mb is not None:
             targets.append(f"list peak memory no more than Lua's: {'met' if lousa_mb <= lua_mb else 'NOT met'} "
                            f"({lousa_mb:.1f} MB against {lua_mb:.1f} MB)")
