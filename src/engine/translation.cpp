@@ -167,14 +167,7 @@ Form match(const Original* w, const WordMemory& memory) {
         return used;
     };
     const auto form = [&](Iop op, int count, Word a = 0, Word b = 0, Word c = 0, Word d = 0) {
-        Form f;
-        f.op = op;
-        f.a = a;
-        f.b = b;
-        f.c = c;
-        f.d = d;
-        f.used = span(count);
-        return f;
+        return Form{op, a, b, c, d, 0, span(count), false};
     };
     const Original& i = w[0];
     const Word op = i.op;
