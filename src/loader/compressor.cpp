@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "loader/bit_writer.hpp"
 #include "loader/decompressor.hpp"
 
 namespace lousa {
@@ -22,36 +23,6 @@ constexpr std::size_t kMaxMatch = 15;
 // bound keeps input made of two or three distinct bytes from taking
 // seconds per megabyte, at the price of sometimes missing the longest match.
 constexpr std::size_t kMaxCandidates = 256;
-
-class BitWriter {
-public:
-    void put(unsigned value, unsigned width) {
-        for (unsigned i = width; i-- > 0;) {
-            current_ = static_cast<std::uint8_t>((current_ << 1) | ((value >> i) & 1U));
-            if (++used_ == 8) {
-                bytes_.push_back(static_cast<char>(current_));
-                current_ = 0;
-                used_ = 0;
-            }
-        }
-    }
-    // Data bytes, then the valid-bit count of the last one, then the trailer.
-    std::string finish() && {
-        unsigned valid = 8;
-        if (used_ > 0 || bytes_.empty()) {
-            valid = used_;
-            bytes_.push_back(static_cast<char>(current_ << (8 - used_)));
-        }
-        bytes_.push_back(static_cast<char>(valid));
-        bytes_.push_back('\0');
-        return std::move(bytes_);
-    }
-
-private:
-    std::string bytes_;
-    std::uint8_t current_ = 0;
-    unsigned used_ = 0;
-};
 
 struct Match {
     std::size_t length = 0;
@@ -130,15 +101,12 @@ std::string encodeStream(std::string_view text) {
     BitWriter out;
     for (std::size_t i = 0; i < n;) {
         if (choice[i] == 1) {
-            out.put(0, 1);
-            out.put(static_cast<std::uint8_t>(text[i]), 8);
+            out.literal(text[i]);
             ++i;
             continue;
         }
         const std::size_t windowStart = i > kWindowSize ? i - kWindowSize : 0;
-        out.put(1, 1);
-        out.put(static_cast<unsigned>(longest[i].source - windowStart), 12);
-        out.put(choice[i], 4);
+        out.match(static_cast<unsigned>(longest[i].source - windowStart), choice[i]);
         i += choice[i];
     }
     return std::move(out).finish();

@@ -22,44 +22,13 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
+
+#include "loader/bit_writer.hpp"
 
 namespace {
 
-class BitWriter {
-public:
-    void put(unsigned value, unsigned width) {
-        for (unsigned i = width; i-- > 0;) {
-            byte_ = static_cast<std::uint8_t>((byte_ << 1) | ((value >> i) & 1U));
-            if (++filled_ == 8) {
-                bytes_.push_back(static_cast<char>(byte_));
-                byte_ = 0;
-                filled_ = 0;
-            }
-        }
-    }
-    void literal(char c) { put(0, 1), put(static_cast<std::uint8_t>(c), 8); }
-    void match(unsigned position, unsigned length) { put(1, 1), put(position, 12), put(length, 4); }
-
-    // Data bytes, the valid bits of the last one, a trailer.
-    std::string finish() {
-        unsigned valid = 8;
-        if (filled_ > 0) {
-            valid = filled_;
-            bytes_.push_back(static_cast<char>(byte_ << (8 - filled_)));
-        } else if (bytes_.empty()) {
-            bytes_.push_back('\0');
-            valid = 0;
-        }
-        bytes_.push_back(static_cast<char>(valid));
-        bytes_.push_back('\x5A');
-        return std::move(bytes_);
-    }
-
-private:
-    std::string bytes_;
-    std::uint8_t byte_ = 0;
-    unsigned filled_ = 0;
-};
+using lousa::BitWriter;
 
 // LINE 1 818 times and LINE 10 once: 4096 bytes, 1638 words.
 std::string lineBlock() {
@@ -90,14 +59,14 @@ std::string linesStream(std::uint64_t bytes, const std::string& program) {
     std::uint64_t left = (blocks - 1) * block.size();
     for (; left >= 15; left -= 15) bits.match(0, 15);
     if (left > 0) bits.match(0, static_cast<unsigned>(left));
-    return bits.finish();
+    return std::move(bits).finish();
 }
 
 std::string emptyStream(std::uint64_t bytes, const std::string& program) {
     BitWriter bits;
     for (std::uint64_t i = 0; i < bytes / 17 * 8; ++i) bits.match(0, 0);
     for (const char c : program) bits.literal(c);
-    return bits.finish();
+    return std::move(bits).finish();
 }
 
 }  // namespace
