@@ -21,7 +21,13 @@
 
 #include "engine/translation.hpp"
 #include "instructions/compute/arithmetic.hpp"
+#include "instructions/compute/comparisons.hpp"
+#include "instructions/compute/control.hpp"
+#include "instructions/compute/data.hpp"
+#include "instructions/compute/sets.hpp"
+#include "instructions/compute/strings.hpp"
 #include "vm/interpretador.hpp"
+#include "vm/opcode_table.hpp"
 
 namespace lousa::engine {
 
@@ -42,6 +48,14 @@ Translation& translationOf(Interpretador& vm) {
     return *vm.translation;
 }
 
+// One original instruction run by its own handler, out of line: the loop
+// keeps one call site per opcode (each predicted on its own) without taking
+// every handler's body into itself.
+template <void (Interpretador::*Handler)()>
+[[gnu::noinline]] void runOriginal(Interpretador& vm) {
+    (vm.*Handler)();
+}
+
 #if defined(__GNUC__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wpedantic"
@@ -55,6 +69,11 @@ template <bool Budgeted, bool Counting = false>
 #include "engine/internal_code.def"
 #undef IOP
     };
+    // Entries of the Generic instructions, by original opcode.
+    const void* direct[kOpcodeLimit] = {};
+#define OP(num, name, operands, handler) direct[num] = &&o_##handler;
+#include "vm/opcodes.def"
+#undef OP
     Translation& tr = translationOf(vm);
     WordMemory& mem = vm.memory;
     const auto lo = static_cast<UWord>(vm.codeSize);
@@ -125,11 +144,31 @@ template <bool Budgeted, bool Counting = false>
         vm.pc = to_;                                           \
         goto enter;                                            \
     } while (0)
+    // After an original instruction ran through its handler: translations
+    // it wrote into are thrown away, and it goes on at the next instruction
+    // when it fell through to it.
+#define AFTER_ORIGINAL()                                           \
+    do {                                                           \
+        bool flushed_ = false;                                     \
+        if (mem.watchedWordsChanged()) {                           \
+            const auto [low_, high_] = mem.takeWatchedChanges();   \
+            flushed_ = tr.invalidate(low_, high_);                 \
+        }                                                          \
+        SYNC_IN();                                                 \
+        if (halted(vm)) return;                                    \
+        if (!flushed_ && vm.pc == ip->b) NEXT();                   \
+        goto enter;                                                \
+    } while (0)
     const auto linkNew = [&] {
         Insn* code = tr.code();
         const std::size_t size = tr.instructions().size();
-        for (std::size_t i = tr.linkedCount(); i < size; ++i)
-            code[i].handler = labels[static_cast<std::size_t>(code[i].op)];
+        for (std::size_t i = tr.linkedCount(); i < size; ++i) {
+            Insn& insn = code[i];
+            const bool original = insn.op == Iop::Generic && insn.a >= 0 && insn.a < kOpcodeLimit &&
+                                  direct[static_cast<std::size_t>(insn.a)] != nullptr;
+            insn.handler = original ? direct[static_cast<std::size_t>(insn.a)]
+                                    : labels[static_cast<std::size_t>(insn.op)];
+        }
         tr.markLinked();
         base = code;
     };
@@ -214,16 +253,18 @@ stop_at_target:
 i_Generic: {
     SYNC_OUT();
     vm.step();
-    bool flushed = false;
-    if (mem.watchedWordsChanged()) {
-        const auto [low, high] = mem.takeWatchedChanges();
-        flushed = tr.invalidate(low, high);
-    }
-    SYNC_IN();
-    if (halted(vm)) return;
-    if (!flushed && vm.pc == ip->b) NEXT();
-    goto enter;
+    AFTER_ORIGINAL();
 }
+    // A Generic instruction whose opcode is known: its handler without the
+    // reference step's fetch and switch.
+#define OP(num, name, operands, handler)               \
+    o_##handler : {                                    \
+        SYNC_OUT();                                    \
+        runOriginal<&Interpretador::op##handler>(vm);  \
+        AFTER_ORIGINAL();                              \
+    }
+#include "vm/opcodes.def"
+#undef OP
 i_Goto:
     if (ip->link >= 0) {
         ip = base + ip->link;
@@ -976,6 +1017,7 @@ i_RetProc:
     }
     goto slow;
 
+#undef AFTER_ORIGINAL
 #undef GO_TO
 #undef TAKE
 #undef NEXT
