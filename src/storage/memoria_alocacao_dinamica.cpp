@@ -116,6 +116,7 @@ void MemoriaAlocacaoDinamica::wipe(Word first, Word last) {
                 }
             }
             if (page->nonZero == 0) {
+                if (page.get() == cachedPage_) forgetCachedPage();
                 page.reset();
                 releaseFrom(account_, sizeof(Page));
                 --table->used;
@@ -144,6 +145,7 @@ void MemoriaAlocacaoDinamica::compact() {
 
 void MemoriaAlocacaoDinamica::clear() {
     releaseFrom(account_, footprint());
+    forgetCachedPage();
     for (auto& table : directory_) table.reset();
     pages_ = 0;
     tables_ = 0;

@@ -71,6 +71,7 @@ public:
                 return;
             }
         }
+        if (value == 0) return;  // a word without a page, or a zero word, reads 0 already
         writeFresh(static_cast<Word>(index), value);
     }
 
@@ -93,9 +94,22 @@ private:
     };
     static constexpr Word kDead = INT32_MIN;  // `last` of a released block
 
+    // The page last found is remembered: arrays are walked an element or a
+    // short stride at a time, and the next word is then on the same page.
     [[nodiscard]] const Page* pageOf(UWord index) const {
+        const UWord key = index >> kPageBits;
+        if (key == cachedKey_) return cachedPage_;
         const PageTable* table = directory_[index >> (kPageBits + kTableBits)].get();
-        return table ? table->pages[(index >> kPageBits) & ((UWord{1} << kTableBits) - 1)].get() : nullptr;
+        Page* page = table ? table->pages[key & ((UWord{1} << kTableBits) - 1)].get() : nullptr;
+        if (page) {
+            cachedKey_ = key;
+            cachedPage_ = page;
+        }
+        return page;
+    }
+    void forgetCachedPage() const {
+        cachedKey_ = kNoPage;
+        cachedPage_ = nullptr;
     }
     Page* pageOf(UWord index) {
         return const_cast<Page*>(static_cast<const MemoriaAlocacaoDinamica*>(this)->pageOf(index));
@@ -115,6 +129,9 @@ private:
     mutable std::size_t recent_ = 0;  // extent found live last, tried first
     std::size_t released_ = 0;        // extent released last; its neighbours are tried first
     std::int64_t nextIndex_ = 2;
+    static constexpr UWord kNoPage = ~UWord{0};  // no page number is this large
+    mutable UWord cachedKey_ = kNoPage;          // page number of cachedPage_
+    mutable Page* cachedPage_ = nullptr;
 };
 
 }  // namespace lousa

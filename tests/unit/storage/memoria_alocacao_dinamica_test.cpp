@@ -104,6 +104,31 @@ TEST(Heap, ZeroWrittenOverAValueReadsBackAndTheWordStaysLive) {
     EXPECT_EQ(heap.read(p), 9);
 }
 
+TEST(Heap, APageFreedAndMadeAgainIsNotReadThroughTheOldOne) {
+    // The heap remembers the page it found last; releasing the only block on
+    // that page frees it, and a later block on the same page gets a new one.
+    Heap heap;
+    const Word p = heap.allocate(1);
+    heap.write(p, 5);
+    EXPECT_EQ(heap.read(p), 5);
+    heap.release(p);
+    EXPECT_EQ(heap.pageCount(), 0u);
+    EXPECT_EQ(heap.read(p), 0);
+    const Word q = heap.allocate(1);
+    EXPECT_EQ(heap.read(q), 0);
+    heap.write(q, 7);
+    EXPECT_EQ(heap.read(q), 7);
+    EXPECT_EQ(heap.read(p), 0);
+    heap.write(q, 0);  // a zero over the last value leaves the page empty but live
+    heap.write(q, 9);
+    EXPECT_EQ(heap.read(q), 9);
+    heap.clear();
+    EXPECT_EQ(heap.read(q), 0);
+    const Word r = heap.allocate(1);
+    heap.write(r, 3);
+    EXPECT_EQ(heap.read(r), 3);
+}
+
 TEST(Heap, HugeBlocksCostNothingUntilWritten) {
     Heap heap;
     const Word p = heap.allocate(2000000000);
