@@ -84,6 +84,8 @@ template <bool Budgeted, bool Counting = false>
     Word* m = nullptr;
     UWord msize = 0;
     UWord span = 0;
+    UWord span2 = 0;
+    UWord msize2 = 0;
     Insn* base = nullptr;
     Insn* ip = nullptr;
 
@@ -94,6 +96,8 @@ template <bool Budgeted, bool Counting = false>
         m = mem.denseWords();                            \
         msize = static_cast<UWord>(mem.denseSize());     \
         span = msize - lo;                               \
+        span2 = span == 0 ? 0 : span - 1;                \
+        msize2 = msize == 0 ? 0 : msize - 1;             \
     } while (0)
 #define SYNC_OUT()                                               \
     do {                                                         \
@@ -105,6 +109,9 @@ template <bool Budgeted, bool Counting = false>
     // W: and above the code, so that a fast path may write it.
 #define IN(a) (static_cast<UWord>(a) < msize)
 #define W(a) (static_cast<UWord>(a) - lo < span)
+    // IN2, W2: the words a and a + 1 both.
+#define IN2(a) (static_cast<UWord>(a) < msize2)
+#define W2(a) (static_cast<UWord>(a) - lo < span2)
 #define AT(a) m[static_cast<UWord>(a)]
 #define DISPATCH()                                                           \
     do {                                                                     \
@@ -359,7 +366,7 @@ i_PushReal: {
     {                                                                                   \
         const Word address = wrapAdd((frameBase), ip->a);                               \
         const Word top = wrapAdd(lsp, 1);                                               \
-        if (IN(address) && IN(wrapAdd(address, 1)) && W(top) && W(wrapAdd(top, 1))) { \
+        if (IN2(address) && W2(top)) { \
             /* the address is pushed, then replaced by the words it names */            \
             AT(top) = address;                                                          \
             AT(top) = AT(address);                                                      \
@@ -392,9 +399,9 @@ i_LoadN1:
     }
     goto slow;
 i_LoadN2:
-    if (W(lsp) && W(wrapAdd(lsp, 1))) {
+    if (W2(lsp)) {
         const Word address = AT(lsp);
-        if (IN(address) && IN(wrapAdd(address, 1))) {
+        if (IN2(address)) {
             AT(lsp) = AT(address);
             AT(lsp + 1) = AT(address + 1);
             ++lsp;
@@ -453,7 +460,7 @@ i_StoreN1:
 i_StoreN2:
     if (W(wrapSub(lsp, 2)) && IN(lsp)) {
         const Word address = AT(lsp - 2);
-        if (W(address) && W(wrapAdd(address, 1))) {
+        if (W2(address)) {
             AT(address) = AT(lsp - 1);
             AT(address + 1) = AT(lsp);
             lsp -= 3;
@@ -473,7 +480,7 @@ i_StoreN2:
 i_SetLocal0Const: {
     const Word address = wrapAdd(lbp, ip->a);
     const Word top = wrapAdd(lsp, 1);
-    if (W(top) && W(wrapAdd(top, 1)) && W(address)) {
+    if (W2(top) && W(address)) {
         AT(top) = address;
         AT(top + 1) = ip->b;
         AT(address) = ip->b;
@@ -485,7 +492,7 @@ i_CopyLocal0: {
     const Word address = wrapAdd(lbp, ip->a);
     const Word source = wrapAdd(lbp, ip->b);
     const Word top = wrapAdd(lsp, 1);
-    if (W(top) && W(wrapAdd(top, 1)) && W(address) && IN(source)) {
+    if (W2(top) && W(address) && IN(source)) {
         AT(top) = address;
         AT(top + 1) = AT(source);
         AT(address) = AT(top + 1);
@@ -530,7 +537,7 @@ i_ModInt:
     // written above the result, as the two instructions leave it.
 #define LOUSA_WITH_OPERAND(name, fetch, expression, allowed)                  \
     i_##name:                                                                  \
-    if (W(lsp) && W(wrapAdd(lsp, 1))) {                                        \
+    if (W2(lsp)) {                                        \
         const Word source_ = wrapAdd(lbp, ip->a);                              \
         static_cast<void>(source_);                                            \
         if (fetch) {                                                           \
@@ -556,6 +563,51 @@ i_ModInt:
     LOUSA_WITH_OPERAND(MulLocal0, IN(source_), wrapMul(a, b), true)
 #undef fetchValue
 #undef LOUSA_WITH_OPERAND
+    // Two locals pushed and the operation: both stack words written as the
+    // three instructions write them, in their order.
+#define LOUSA_LOCALS(name, expression)                                        \
+    i_##name: {                                                                \
+        const Word first_ = wrapAdd(lbp, ip->a);                               \
+        const Word second_ = wrapAdd(lbp, ip->b);                              \
+        const Word top_ = wrapAdd(lsp, 1);                                     \
+        if (IN(first_) && IN(second_) && W2(top_)) {    \
+            const Word a = AT(first_);                                         \
+            AT(top_) = a;                                                      \
+            const Word b = AT(second_);                                        \
+            AT(top_ + 1) = b;                                                  \
+            AT(top_) = (expression);                                           \
+            lsp = top_;                                                        \
+            NEXT();                                                            \
+        }                                                                      \
+        goto slow;                                                             \
+    }
+    LOUSA_LOCALS(LocalsAdd, wrapAdd(a, b))
+    LOUSA_LOCALS(LocalsSub, wrapSub(a, b))
+    LOUSA_LOCALS(LocalsMul, wrapMul(a, b))
+#undef LOUSA_LOCALS
+i_ModConstStoreN1:
+    // PUSH a; MOD_INT; STORE_N 1 of the remainder at the address beneath,
+    // which is judged before anything is written. A heap word is written
+    // with pc at STORE_N (a first write into a page may find the ceiling).
+    if (ip->a != 0 && W(wrapSub(lsp, 1)) && W2(lsp)) {
+        const Word address = AT(lsp - 1);
+        const Word b = ip->a;
+        const Word result = b == -1 ? 0 : AT(lsp) % b;
+        if (W(address) || address < 0) {
+            AT(lsp + 1) = b;
+            AT(lsp) = result;
+            lsp -= 2;
+            if (address >= 0) {
+                AT(address) = result;
+                NEXT();
+            }
+            SYNC_OUT();
+            vm.pc = wrapAdd(vm.pc, 3);  // after PUSH (two words) and MOD_INT
+            vm.heap.write(address, result);
+            NEXT();
+        }
+    }
+    goto slow;
 
     // A comparison and the JUMP_FALSE after it: the result word stays
     // written above the stack, as the two instructions leave it.
@@ -581,7 +633,7 @@ i_ModInt:
     i_##name: {                                                           \
         const Word source = wrapAdd(lbp, ip->a);                          \
         const Word top = wrapAdd(lsp, 1);                                 \
-        if (IN(source) && W(top) && W(wrapAdd(top, 1))) {                 \
+        if (IN(source) && W2(top)) {                 \
             line;                                                         \
             const Word a = AT(source);                                    \
             const Word b = ip->b;                                         \
@@ -610,7 +662,7 @@ i_ModInt:
     i_##name: {                                              \
         const Word source = wrapAdd(lbp, ip->a);             \
         const Word top = wrapAdd(lsp, 1);                    \
-        if (IN(source) && W(top) && W(wrapAdd(top, 1))) {    \
+        if (IN(source) && W2(top)) {    \
             AT(top) = AT(source);                            \
             const Word a = AT(top);                          \
             const Word b = ip->b;                            \
@@ -689,7 +741,7 @@ i_AndBranch:
     i_##name: {                                                                             \
         const Word address = wrapAdd(lbp, ip->a);                                           \
         const Word top = wrapAdd(lsp, 1);                                                   \
-        if (W(wrapSub(lsp, 1)) && W(wrapAdd(top, 1)) && IN(address) && IN(wrapAdd(address, 1))) { \
+        if (W(wrapSub(lsp, 1)) && W(wrapAdd(top, 1)) && IN2(address)) { \
             LOUSA_LOAD_REAL_AT(top, address)                                                \
             const double b = LOUSA_REAL_AT(top);                                            \
             const double a = LOUSA_REAL_AT(lsp - 1);                                        \
@@ -708,7 +760,7 @@ i_AndBranch:
         const Word first = wrapAdd(lbp, ip->a);                                                 \
         const Word second = wrapAdd(lbp, ip->b);                                                \
         const Word top = wrapAdd(lsp, 1);                                                       \
-        if (W(top) && W(wrapAdd(top, 3)) && IN(first) && IN(wrapAdd(first, 1)) && IN(second) && \
+        if (W(top) && W(wrapAdd(top, 3)) && IN2(first) && IN(second) && \
             IN(wrapAdd(second, 1))) {                                                           \
             LOUSA_LOAD_REAL_AT(top, first)                                                      \
             LOUSA_LOAD_REAL_AT(top + 2, second)                                                 \
@@ -850,7 +902,7 @@ i_ElementLoad: {
     // when it is a dense or heap word (decided before anything is written).
     const Word source = wrapAdd(lbp, ip->a);
     const Word top = wrapAdd(lsp, 1);
-    if (IN(source) && W(lsp) && W(top) && W(wrapAdd(top, 1))) {
+    if (IN(source) && W(lsp) && W2(top)) {
         const Word v = AT(source);
         if (v >= ip->b && v <= ip->c) {
             const Word index = wrapSub(v, ip->b);
@@ -864,6 +916,37 @@ i_ElementLoad: {
                 AT(lsp) = address;
                 if (!loads) NEXT();
                 AT(lsp) = IN(address) ? AT(address) : vm.heap.read(address);
+                NEXT();
+            }
+        }
+    }
+    goto slow;
+}
+i_ElementStoreConst: {
+    // ElementAddr's three instructions, then PUSH e; STORE_N 1 into the
+    // element: the stack words end as the five leave them (e over the index,
+    // the extent above it, the element's address in the base's place).
+    const Word source = wrapAdd(lbp, ip->a);
+    const Word top = wrapAdd(lsp, 1);
+    if (IN(source) && W(lsp) && W2(top)) {
+        const Word v = AT(source);
+        if (v >= ip->b && v <= ip->c) {
+            const Word offset = wrapMul(wrapSub(v, ip->b), ip->d);
+            const Word arrayBase = AT(lsp);
+            const Word address = arrayBase < 0 ? wrapSub(arrayBase, offset) : wrapAdd(arrayBase, offset);
+            if (W(address) || address < 0) {
+                AT(top + 1) = wrapAdd(wrapSub(ip->c, ip->b), 1);
+                AT(lsp) = address;
+                AT(top) = ip->e;
+                --lsp;
+                if (address >= 0) {
+                    AT(address) = ip->e;
+                    NEXT();
+                }
+                SYNC_OUT();
+                // pc at STORE_N: after LOAD_UP, CHECK_INDEX, INDEX_ADDR (three words each) and PUSH (two)
+                vm.pc = wrapAdd(vm.pc, 11);
+                vm.heap.write(address, ip->e);
                 NEXT();
             }
         }
@@ -923,7 +1006,7 @@ i_CopyReal0: {
     const Word address = wrapAdd(lbp, ip->a);
     const Word source = wrapAdd(lbp, ip->b);
     const Word top = wrapAdd(lsp, 1);
-    if (W(top) && W(wrapAdd(top, 2)) && IN(source) && IN(wrapAdd(source, 1)) && W(address) && W(wrapAdd(address, 1))) {
+    if (W(top) && W(wrapAdd(top, 2)) && IN2(source) && W2(address)) {
         AT(top) = address;
         AT(top + 1) = source;
         AT(top + 1) = AT(source);
@@ -1023,6 +1106,8 @@ i_RetProc:
 #undef NEXT
 #undef DISPATCH
 #undef AT
+#undef W2
+#undef IN2
 #undef W
 #undef IN
 #undef SYNC_OUT

@@ -119,13 +119,14 @@ std::int32_t Translation::entryFor(const WordMemory& memory, Word pc) {
     return existing >= 0 ? existing : translateRegion(memory, pc);
 }
 
-std::int32_t Translation::emit(Iop op, Word origin, Word a, Word b, Word c, Word target, Word d) {
+std::int32_t Translation::emit(Iop op, Word origin, Word a, Word b, Word c, Word target, Word d, Word e) {
     const auto index = static_cast<std::int32_t>(code_.size());
     Insn insn;
     insn.a = a;
     insn.b = b;
     insn.c = c;
     insn.d = d;
+    insn.e = e;
     insn.target = target;
     insn.op = op;
     insn.weight = kIopTable[static_cast<std::size_t>(op)].weight;
@@ -148,6 +149,7 @@ struct Form {
     Word a = 0, b = 0, c = 0, d = 0, target = 0;
     Word used = 0;
     bool ends = false;
+    Word e = 0;
 };
 
 // The longest window a form looks at, in original instructions.
@@ -166,8 +168,8 @@ Form match(const Original* w, const WordMemory& memory) {
         for (int n = 0; n < count; ++n) used += w[n].length;
         return used;
     };
-    const auto form = [&](Iop op, int count, Word a = 0, Word b = 0, Word c = 0, Word d = 0) {
-        return Form{op, a, b, c, d, 0, span(count), false};
+    const auto form = [&](Iop op, int count, Word a = 0, Word b = 0, Word c = 0, Word d = 0, Word e = 0) {
+        return Form{op, a, b, c, d, 0, span(count), false, e};
     };
     const Original& i = w[0];
     const Word op = i.op;
@@ -209,15 +211,21 @@ Form match(const Original* w, const WordMemory& memory) {
         }
         if (w[1].op == kPUSH && (w[2].op == kADD_INT || w[2].op == kSUB_INT))
             return form(w[2].op == kADD_INT ? Iop::LocalAddConst : Iop::LocalSubConst, 3, a, w[1].x);
+        if (level0(1, kLOAD_UP) && isIntArith(w[2].op)) return form(byArith(w[2].op, Iop::LocalsAdd), 3, a, w[1].y);
         if (w[1].op == kCHECK_INDEX && w[2].op == kINDEX_ADDR && w[2].x == 1) {
             if (w[3].op == kLOAD_N && w[3].x == 1) return form(Iop::ElementLoad, 4, a, w[1].x, w[1].y, w[2].y);
+            if (w[3].op == kPUSH && w[4].op == kSTORE_N && w[4].x == 1)
+                return form(Iop::ElementStoreConst, 5, a, w[1].x, w[1].y, w[2].y, w[3].x);
             return form(Iop::ElementAddr, 3, a, w[1].x, w[1].y, w[2].y);
         }
         if (isIntArith(w[1].op)) return form(byArith(w[1].op, Iop::AddLocal0), 2, a);
     }
     if (op == kPUSH) {
         if (isIntArith(w[1].op)) return form(byArith(w[1].op, Iop::AddConst), 2, i.x);
-        if (w[1].op == kMOD_INT) return form(Iop::ModConst, 2, i.x);
+        if (w[1].op == kMOD_INT) {
+            if (w[2].op == kSTORE_N && w[2].x == 1) return form(Iop::ModConstStoreN1, 3, i.x);
+            return form(Iop::ModConst, 2, i.x);
+        }
         if (w[1].op == kSTORE_N && w[1].x == 1) return form(Iop::StoreConstN1, 2, i.x);
     }
     if (op == kPUSH_REAL && (w[1].op == kLT_REAL || w[1].op == kLE_REAL))
@@ -391,7 +399,7 @@ std::int32_t Translation::translateRegion(const WordMemory& memory, Word start) 
             for (Word n = 1; n < i.length - 1; ++n) names_.push_back(static_cast<char>(memory.read(static_cast<UWord>(at + n)) & 0xFF));
             f.b = static_cast<Word>(names_.size()) - f.a;
         }
-        emit(f.op, at, f.a, f.b, f.c, f.target, f.d);
+        emit(f.op, at, f.a, f.b, f.c, f.target, f.d, f.e);
         std::fill_n(covered_.begin() + at, std::min<Word>(f.used, codeSize_ - at), std::uint8_t{1});
         next = wrapAdd(at, f.used);
         if (f.ends || next >= codeSize_ || next < 0) break;

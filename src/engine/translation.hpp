@@ -49,7 +49,7 @@ inline constexpr IopInfo kIopTable[kIopCount] = {
 
 struct Insn {
     const void* handler = nullptr;  // the loop's label for op, filled by the loop
-    Word a = 0, b = 0, c = 0, d = 0;
+    Word a = 0, b = 0, c = 0, d = 0, e = 0;
     Word target = 0;                // original jump target (t)
     std::int32_t link = -1;         // index of target's translation, once known
     Iop op = Iop::Generic;
@@ -90,7 +90,7 @@ public:
 private:
     void reset();
     std::int32_t translateRegion(const WordMemory& memory, Word start);
-    std::int32_t emit(Iop op, Word origin, Word a = 0, Word b = 0, Word c = 0, Word target = 0, Word d = 0);
+    std::int32_t emit(Iop op, Word origin, Word a = 0, Word b = 0, Word c = 0, Word target = 0, Word d = 0, Word e = 0);
 
     Word codeSize_;
     std::vector<Insn> code_;

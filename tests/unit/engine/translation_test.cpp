@@ -154,6 +154,14 @@ TEST(TranslationTier, ErrorsInsideFusedFormsMatchTheReference) {
         {"ADD_INT; STORE_N 1 at a wild address", {62, 31, 58, 2000000000, 58, 1, 58, 2, 1, 8, 1, 43}},
         {"SUB_INT; STORE_N 1 into a heap block", {62, 32, 89, 3, 58, 1, 58, 2, 114, 8, 1, 43}},
         {"JUMP to RET_PROC with no frame", {62, 33, 60, 8, 43, 42, 0}},
+        {"two locals, the second wild, then ADD_INT", {62, 34, 127, 0, 3, 127, 0, 100000000, 1, 43}},
+        {"local := local mod a zero constant", {62, 35, 126, 0, 3, 127, 0, 4, 58, 0, 84, 8, 1, 43}},
+        {"x mod k stored into a heap block", {62, 36, 89, 2, 127, 0, 3, 58, 3, 84, 8, 1, 43}},
+        {"constant stored into a heap element",
+         {62, 37, 126, 0, 3, 89, 4, 8, 1, 127, 0, 3, 127, 0, 4, 65, 0, 3, 24, 1, 1, 58, 9, 8, 1, 43}},
+        {"constant stored into an element above its bounds",
+         {62, 38, 126, 0, 4, 58, 5, 8, 1, 127, 0, 3, 127, 0, 4, 65, 0, 3, 24, 1, 1, 58, 9, 8, 1, 43}},
+        {"constant stored into an element of the code", {62, 39, 58, 0, 127, 0, 4, 65, 0, 3, 24, 1, 1, 58, 9, 8, 1, 43}},
     };
     for (const Case& c : cases) {
         std::vector<Word> code = {94, 4, 100, 4};

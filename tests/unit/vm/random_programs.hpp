@@ -134,7 +134,10 @@ inline std::vector<Word> randomProgram(std::mt19937& rng) {
                 code.insert(code.end(), {58, static_cast<Word>(rng() % 4) - 1, static_cast<Word>(std::vector<Word>{1, 114, 85, 84}[rng() % 4])});
                 if (rng() % 2) code.insert(code.end(), {8, 1});
                 break;
-            case 29: code.insert(code.end(), {127, 0, static_cast<Word>(rng() % 34) - 2, static_cast<Word>(std::vector<Word>{1, 114, 85}[rng() % 3])}); break;
+            case 29:  // sometimes two locals and the operation
+                if (rng() % 2) code.insert(code.end(), {127, 0, local(rng)});
+                code.insert(code.end(), {127, 0, static_cast<Word>(rng() % 34) - 2, static_cast<Word>(std::vector<Word>{1, 114, 85}[rng() % 3])});
+                break;
             case 30: code.insert(code.end(), {65, static_cast<Word>(rng() % 3) - 1, static_cast<Word>(rng() % 10), 24, 1, static_cast<Word>(rng() % 3) - 1}); break;
             case 31:
                 code.insert(code.end(), {52, static_cast<Word>(rng() % 4)});
@@ -161,7 +164,8 @@ inline std::vector<Word> randomProgram(std::mt19937& rng) {
             case 36:  // the heap block's element: address, or address and load
                 code.insert(code.end(), {127, 0, 3, 127, 0, local(rng), 65, static_cast<Word>(rng() % 3) - 1,
                                          static_cast<Word>(rng() % 30), 24, 1, static_cast<Word>(rng() % 2 + 1)});
-                if (rng() % 2) code.insert(code.end(), {121, 1});
+                if (rng() % 3 == 0) code.insert(code.end(), {121, 1});
+                else if (rng() % 2) code.insert(code.end(), {58, someWord(rng, codeGuess), 8, 1});
                 break;
             case 37:  // a constant stored at an address pushed before: heap, frame, code or wild
                 code.insert(code.end(), {58, rng() % 2 ? someWord(rng, codeGuess) : static_cast<Word>(-2 - rng() % 24),
