@@ -1037,10 +1037,21 @@ i_Call1: {
 #define LOUSA_FRAME_FITS(n, m) \
     ((n) >= 0 && (n) <= 4096 && std::int64_t{lsp} + (n) + std::max<Word>((m), 0) <= MEMORY_LIMIT && \
      ((n) == 0 || (W(wrapAdd(lsp, 1)) && W(wrapAdd(lsp, (n))))))
+    // The n new words of a frame cleared; most frames have one or two.
+#define LOUSA_CLEAR_FRAME(n)                       \
+    do {                                           \
+        Word* const words_ = m + lsp + 1;          \
+        if ((n) <= 2) {                            \
+            if ((n) > 0) words_[0] = 0;            \
+            if ((n) > 1) words_[1] = 0;            \
+        } else {                                   \
+            std::fill_n(words_, (n), Word{0});     \
+        }                                          \
+    } while (0)
 i_Enter: {
     const Word n = ip->a;
     if (LOUSA_FRAME_FITS(n, ip->b)) {
-        std::fill_n(m + lsp + 1, n, Word{0});
+        LOUSA_CLEAR_FRAME(n);
         lsp += n;
         NEXT();
     }
@@ -1054,12 +1065,15 @@ i_ScopeEnterEnter: {
     const Word n = ip->c;
     const bool enters = ip->op == Iop::ScopeEnterEnter;
     if (!enters || LOUSA_FRAME_FITS(n, ip->d)) {
-        SYNC_OUT();
-        if constexpr (Budgeted) executed -= ip->weight - 1U;
-        vm.scopes.push(tr.name(ip->a, ip->b), lbp);
-        if constexpr (Budgeted) executed += ip->weight - 1U;
+        try {
+            vm.scopes.push(tr.name(ip->a, ip->b), lbp);
+        } catch (...) {
+            SYNC_OUT();
+            if constexpr (Budgeted) executed -= ip->weight - 1U;
+            throw;
+        }
         if (enters) {
-            std::fill_n(m + lsp + 1, n, Word{0});
+            LOUSA_CLEAR_FRAME(n);
             lsp += n;
         }
         NEXT();
@@ -1067,6 +1081,7 @@ i_ScopeEnterEnter: {
     goto slow;
 }
 #undef LOUSA_FRAME_FITS
+#undef LOUSA_CLEAR_FRAME
 i_JumpRetFunc:
 i_RetFunc: {
     // Results of up to four words (a string result goes the long way).

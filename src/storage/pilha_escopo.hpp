@@ -7,7 +7,9 @@
 // enters scopes and never returns) costs a few bytes a record, is charged to
 // the run's memory account, and is freed at once.
 
-#include <string>
+#include <algorithm>
+#include <cstring>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -25,29 +27,33 @@ public:
     };
 
     explicit PilhaEscopo(MemoryAccount* account = nullptr) : account_(account) {}
-    ~PilhaEscopo() { releaseFrom(account_, records_.capacity() * sizeof(Record) + names_.capacity()); }
+    ~PilhaEscopo() { releaseFrom(account_, records_.capacity() * sizeof(Record) + namesCapacity_); }
     PilhaEscopo(const PilhaEscopo&) = delete;
     PilhaEscopo& operator=(const PilhaEscopo&) = delete;
 
     // Throws MemoryCeilingReached when the record does not fit the account.
     void push(std::string_view name, Word frameBase) {
         reserveCharged(records_, 1, account_);
-        reserveCharged(names_, name.size(), account_);
-        names_.append(name);
-        records_.push_back(Record{names_.size(), frameBase});
+        const std::size_t end = namesSize_ + name.size();
+        if (end > namesCapacity_) growNames(end);
+        // Routine names are short: copied in place, without a call.
+        char* to = names_.get() + namesSize_;
+        for (const char c : name) *to++ = c;
+        namesSize_ = end;
+        records_.push_back(Record{end, frameBase});
     }
     // A pop with nothing left is ignored: only broken code returns more often than it entered.
     void pop() {
         if (records_.empty()) return;
         records_.pop_back();
-        names_.resize(nameStart(records_.size()));
+        namesSize_ = nameStart(records_.size());
     }
 
     [[nodiscard]] std::size_t size() const { return records_.size(); }
     [[nodiscard]] EscopoVO top() const { return at(records_.size() - 1); }
     [[nodiscard]] EscopoVO at(std::size_t i) const {
         const std::size_t start = nameStart(i);
-        return EscopoVO{std::string_view(names_).substr(start, records_.at(i).nameEnd - start), records_[i].frameBase};
+        return EscopoVO{std::string_view(names_.get() + start, records_.at(i).nameEnd - start), records_[i].frameBase};
     }
 
 private:
@@ -57,9 +63,30 @@ private:
     };
     [[nodiscard]] std::size_t nameStart(std::size_t i) const { return i == 0 ? 0 : records_[i - 1].nameEnd; }
 
+    // Room for at least `needed` name bytes, growing geometrically; the new
+    // buffer is charged before it is allocated and the old one released after.
+    void growNames(std::size_t needed) {
+        const std::size_t grown = std::max({needed, 2 * namesCapacity_, std::size_t{16}});
+        chargeTo(account_, grown);
+        std::unique_ptr<char[]> bigger;
+        try {
+            bigger.reset(new char[grown]);
+        } catch (...) {
+            releaseFrom(account_, grown);
+            throw;
+        }
+        if (namesSize_ > 0) std::memcpy(bigger.get(), names_.get(), namesSize_);
+        names_ = std::move(bigger);
+        releaseFrom(account_, namesCapacity_);
+        namesCapacity_ = grown;
+    }
+
     MemoryAccount* account_ = nullptr;
     std::vector<Record> records_;
-    std::string names_;
+    // The names one after the other; only the first namesSize_ bytes are in use.
+    std::unique_ptr<char[]> names_;
+    std::size_t namesSize_ = 0;
+    std::size_t namesCapacity_ = 0;
 };
 
 }  // namespace lousa
