@@ -115,7 +115,7 @@ std::string Interpretador::readStringAt(Word address, Word maxLength) const {
     return result;
 }
 
-void Interpretador::writeStringVar(Word address, Word capacity, const std::string& text) {
+void Interpretador::writeStringVar(Word address, Word capacity, std::string_view text) {
     const Word m = static_cast<Word>(std::min<std::size_t>(text.size(), capacity < 0 ? 0 : static_cast<std::size_t>(capacity)));
     if (Word* to = writableWordsAt(address, m < capacity ? m + 1 : m)) {
         for (Word i = 0; i < m; ++i) to[i] = static_cast<signed char>(text[static_cast<std::size_t>(i)]);

@@ -11,6 +11,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -174,7 +175,7 @@ public:
     std::pair<std::string, std::string> popStringOperands(Word kind);
     [[nodiscard]] std::string readStringAt(Word address, Word maxLength) const;
     [[nodiscard]] std::string readStringVar(Word address) const { return readStringAt(address, 255); }
-    void writeStringVar(Word address, Word capacity, const std::string& text);
+    void writeStringVar(Word address, Word capacity, std::string_view text);
     void pushWordList(std::span<const Word> list);
     std::vector<Word> popWordList();
 

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "instructions/compute/word_scan.hpp"
 #include "vm/interpretador.hpp"
 
 namespace lousa {
@@ -34,6 +35,15 @@ struct StackText {
     }
 };
 
+// stackString word by word: for a string reaching below address 0 or
+// lying outside the contiguous region.
+[[gnu::noinline]] inline StackText stackStringByWords(const Interpretador& m, Word top) {
+    for (Word i = 0; i <= kStringScanLimit; ++i) {
+        if (m.readWord(wrapSub(top, i)) == -1) return StackText{top, i, wrapSub(top, i + 1)};
+    }
+    return StackText{top, kStringScanLimit, wrapSub(top, kStringScanLimit)};
+}
+
 // The string whose first character is the word at top, down to its marker.
 inline StackText stackString(const Interpretador& m, Word top) {
     // Searched where it lies when the words it may span are contiguous.
@@ -42,17 +52,13 @@ inline StackText stackString(const Interpretador& m, Word top) {
         if (const Word* low = m.wordsAt(deepest, std::int64_t{top} - deepest + 1)) {
             const Word* at = low + (top - deepest);
             const auto reach = static_cast<Word>(top - deepest);
-            for (Word i = 0; i <= reach; ++i) {
-                if (at[-i] == -1) return StackText{top, i, wrapSub(top, i + 1), i > 0 ? at : nullptr};
-            }
+            const Word i = firstDown(at, reach + 1, isMarker);
+            if (i <= reach) return StackText{top, i, wrapSub(top, i + 1), i > 0 ? at : nullptr};
             if (reach == kStringScanLimit) return StackText{top, kStringScanLimit, wrapSub(top, kStringScanLimit), at};
             // Not found above address 0: the search goes on below it, word by word.
         }
     }
-    for (Word i = 0; i <= kStringScanLimit; ++i) {
-        if (m.readWord(wrapSub(top, i)) == -1) return StackText{top, i, wrapSub(top, i + 1)};
-    }
-    return StackText{top, kStringScanLimit, wrapSub(top, kStringScanLimit)};
+    return stackStringByWords(m, top);
 }
 
 // A single character word taken as a one-character string.

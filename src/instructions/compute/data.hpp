@@ -25,7 +25,15 @@ inline void Interpretador::opPush() {
 inline void Interpretador::opPushN() {
     const Word n = operand(1);
     ensureStackRoom(n);
-    for (Word i = 0; i < n; ++i) push(operand(2 + i));
+    // One copy where the words and the stack above sp are contiguous; in
+    // the order of the pushes, as the stack may run over the words.
+    const Word* from = n > 0 ? wordsAt(std::int64_t{pc} + 2, n) : nullptr;
+    if (Word* to = from ? writableWordsAt(std::int64_t{sp} + 1, n) : nullptr) {
+        for (Word i = 0; i < n; ++i) to[i] = from[i];
+        sp = wrapAdd(sp, n);
+    } else {
+        for (Word i = 0; i < n; ++i) push(operand(2 + i));
+    }
     pc = wrapAdd(pc, n > 0 ? n + 2 : 2);
 }
 

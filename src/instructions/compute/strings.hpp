@@ -11,6 +11,7 @@
 #include <array>
 #include <bit>
 #include <cerrno>
+#include <charconv>
 #include <clocale>
 #include <cstdint>
 #include <cstdlib>
@@ -27,19 +28,35 @@ namespace lousa {
 
 namespace compute {
 
-// Pushes a text as a string value with every character kept (a byte 0
-// included), cut to the 255 characters a string value holds.
-inline void pushText(Interpretador& m, std::string_view text) {
-    const std::size_t length = std::min<std::size_t>(text.size(), 255);
-    if (Word* to = m.writableWordsAt(std::int64_t{m.sp} + 1, static_cast<std::int64_t>(length) + 1)) {
+// Pushes the character words chars[0..length) as a string value, chars[0]
+// on top.
+inline void pushChars(Interpretador& m, const Word* chars, Word length) {
+    if (Word* to = m.writableWordsAt(std::int64_t{m.sp} + 1, std::int64_t{length} + 1)) {
         to[0] = -1;
-        for (std::size_t i = 0; i < length; ++i) to[length - i] = static_cast<signed char>(text[i]);
-        m.sp = wrapAdd(m.sp, static_cast<Word>(length) + 1);
+        copyReversed(to + length, chars, length);
+        m.sp = wrapAdd(m.sp, length + 1);
         return;
     }
     m.push(-1);
-    for (std::size_t i = length; i-- > 0;) m.push(static_cast<signed char>(text[i]));
+    for (Word i = length; i-- > 0;) m.push(chars[i]);
 }
+
+// Copies the characters of a stack operand into chars as string-value words
+// (low byte, sign-extended), at most room of them and none from a byte 0 on.
+// Returns how many were taken; ended tells whether a byte 0 stopped it.
+inline Word takeChars(const Interpretador& m, const StackText& text, Word room, Word* chars, bool& ended) {
+    const Word n = std::min(text.length, room);
+    Word taken = 0;
+    if (text.words) {
+        taken = firstDown(text.words, n, isByteZero);
+        for (Word i = 0; i < taken; ++i) chars[i] = signedByte(text.words[-i]);
+    } else {
+        for (; taken < n && text.at(m, taken) != 0; ++taken) chars[taken] = signedByte(text.at(m, taken));
+    }
+    ended = taken < n;
+    return taken;
+}
+
 
 // Whether the word ranges [a, a + n) and [b, b + k) have no word in common.
 inline bool apart(std::int64_t a, std::int64_t n, std::int64_t b, std::int64_t k) { return a + n <= b || b + k <= a; }
@@ -105,21 +122,16 @@ inline double parseNumber(std::string_view text, std::size_t& end) {
 }  // namespace compute
 
 inline void Interpretador::opConcat() {
-    // Built in a local buffer from the operands where they lie: the result
-    // is at most 255 characters and ends before a byte 0, as pushString cuts.
+    // Built in a local buffer from the operands where they lie, then pushed
+    // over them: the result is at most 255 characters and ends before a
+    // byte 0, as pushString cuts.
     const compute::StringOperands ops = compute::stackStringOperands(*this, operand(1));
-    std::array<char, 255> text;
-    std::size_t length = 0;
+    std::array<Word, 255> chars;
     bool ended = false;
-    for (const compute::StackText* part : {&ops.left, &ops.right}) {
-        for (Word i = 0; i < part->length && !ended && length < text.size(); ++i) {
-            const auto c = static_cast<char>(part->at(*this, i));
-            ended = c == '\0';
-            if (!ended) text[length++] = c;
-        }
-    }
+    Word length = compute::takeChars(*this, ops.left, 255, chars.data(), ended);
+    if (!ended) length += compute::takeChars(*this, ops.right, 255 - length, chars.data() + length, ended);
     sp = ops.left.below;
-    compute::pushText(*this, std::string_view(text.data(), length));
+    compute::pushChars(*this, chars.data(), length);
     pc = wrapAdd(pc, 2);
 }
 
@@ -129,9 +141,14 @@ inline void Interpretador::opStoreStr() {
     const Word address = readWord(text.below);
     const Word m = std::min(text.length, capacity);
     const Word written = m < capacity ? m + 1 : m;
-    // In the same order as word by word, so a variable overlapping the string reads alike.
+    // A variable overlapping the string is written in the same order as
+    // word by word, so that it reads alike.
     if (Word* to = text.words ? writableWordsAt(address, written) : nullptr) {
-        for (Word i = 0; i < m; ++i) to[i] = text.words[-i];
+        if (compute::apart(address, written, std::int64_t{text.top} - m + 1, m)) {
+            if (m > 0) compute::copyReversed(to + m - 1, text.words - m + 1, m);
+        } else {
+            for (Word i = 0; i < m; ++i) to[i] = text.words[-i];
+        }
         if (m < capacity) to[m] = -1;
     } else {
         for (Word i = 0; i < m; ++i) writeWordAt(address, i, readWord(wrapSub(sp, i)));
@@ -159,10 +176,17 @@ inline void Interpretador::opCopy() {
     if (count > 0 && s.length >= start) end = std::min<std::int64_t>({s.length, start + count, start + 255});
     Word top = wrapAdd(s.below, 1);
     // Where the string lies in the contiguous region, the words it moves to do too.
+    // In ascending order of address on both sides, after the marker, as
+    // word by word (a string without a marker can have its deepest word
+    // read after the marker is written over it).
     if (Word* to = s.words ? writableWordsAt(top, end - start + 1) : nullptr) {
         to[0] = -1;
-        for (std::int64_t i = end - 1; i >= start; --i) *++to = static_cast<signed char>(s.at(*this, static_cast<Word>(i)));
-        sp = wrapAdd(top, static_cast<Word>(end - start));
+        const auto n = static_cast<Word>(end - start);
+        if (n > 0) {
+            const Word* from = s.words - (end - 1);
+            for (Word k = 0; k < n; ++k) to[k + 1] = signedByte(from[k]);
+        }
+        sp = wrapAdd(top, n);
         pc = wrapAdd(pc, 1);
         return;
     }
@@ -210,7 +234,9 @@ inline void Interpretador::opInsert() {
 inline void Interpretador::opStr() {
     const Word capacity = operand(1);
     const Word address = pop();
-    const std::string text = decimalText(pop());
+    std::array<char, 12> digits;  // "-2147483648" is the longest
+    const std::to_chars_result written = std::to_chars(digits.data(), digits.data() + digits.size(), pop());
+    const std::string_view text(digits.data(), static_cast<std::size_t>(written.ptr - digits.data()));
     if (capacity < static_cast<Word>(text.size()))
         raiseRuntimeError(latin1(" => Cadeia muito pequena para converter de inteiro para string em STR!"));
     writeStringVar(address, capacity, text);
@@ -241,11 +267,25 @@ inline void Interpretador::opStrPos() {
     const compute::StackText& s = ops.right;
     Word found = 0;
     const unsigned char first = sub.length > 0 ? sub.at(*this, 0) : 0;
-    for (Word at = 0; found == 0 && at + sub.length <= s.length; ++at) {
-        if (sub.length > 0 && s.at(*this, at) != first) continue;
-        Word i = 0;
-        while (i < sub.length && s.at(*this, at + i) == sub.at(*this, i)) ++i;
-        if (i == sub.length) found = at + 1;
+    const Word last = s.length - sub.length;  // the last place sub may start
+    if (s.words && sub.length > 0) {
+        // Where s lies in the contiguous region, its places holding sub's
+        // first character are found eight words at a time.
+        const auto isFirst = [first = Word{first}](auto w) { return (w & 0xFF) == first; };
+        for (Word at = 0; found == 0 && at <= last;) {
+            at += compute::firstDown(s.words - at, last - at + 1, isFirst);
+            Word i = 1;
+            while (at <= last && i < sub.length && s.at(*this, at + i) == sub.at(*this, i)) ++i;
+            if (at <= last && i == sub.length) found = at + 1;
+            ++at;
+        }
+    } else {
+        for (Word at = 0; found == 0 && at <= last; ++at) {
+            if (sub.length > 0 && s.at(*this, at) != first) continue;
+            Word i = 0;
+            while (i < sub.length && s.at(*this, at + i) == sub.at(*this, i)) ++i;
+            if (i == sub.length) found = at + 1;
+        }
     }
     sp = ops.left.below;
     push(found);
@@ -297,13 +337,11 @@ inline void Interpretador::opLoadStr() {
     // apart: then writing the marker first cannot change what is read.
     const Word words = std::max<Word>(capacity, 0);
     const Word* from = wordsAt(address, words);
-    Word count = 0;
-    if (from)
-        while (count < words && from[count] != -1) ++count;
+    Word count = from ? compute::firstUp(from, words, compute::isMarker) : 0;
     Word* to = from ? writableWordsAt(sp, std::int64_t{count} + 1) : nullptr;
     if (to && compute::apart(address, std::min(count + 1, words), sp, std::int64_t{count} + 1)) {
         to[0] = -1;
-        for (Word i = 0; i < count; ++i) to[count - i] = from[i];
+        compute::copyReversed(to + count, from, count);
         sp = wrapAdd(sp, count);
         pc = wrapAdd(pc, 2);
         return;
