@@ -406,6 +406,36 @@ TEST(StringsWhereverTheyLie, TheContiguousRegionActsAsWordByWord) {
         {"pos of a character", {op(Opcode::STR_POS), 1}, join({pad, {'d'}, text("abcdcd")})},
         {"length", {op(Opcode::STR_LENGTH)}, join({pad, text("abcd")})},
         {"compare", {op(Opcode::LT_STR), 0}, join({pad, text("abc"), text("abd")})},
+        // Around the groups of eight words searched and four words copied at once.
+        {"load eight", {op(Opcode::LOAD_STR), 20}, join({chars("abcdefgh"), {-1}, pad, {kAt + 1}})},
+        {"load nine", {op(Opcode::LOAD_STR), 20}, join({chars("abcdefghi"), {-1}, pad, {kAt + 1}})},
+        {"load seventeen", {op(Opcode::LOAD_STR), 30}, join({chars("abcdefghijklmnopq"), {-1}, pad, {kAt + 1}})},
+        {"load a capacity of one", {op(Opcode::LOAD_STR), 1}, join({chars("ab"), pad, {kAt + 1}})},
+        {"load eleven unmarked", {op(Opcode::LOAD_STR), 11}, join({chars("abcdefghijklmn"), pad, {kAt + 1}})},
+        {"load words beyond a byte", {op(Opcode::LOAD_STR), 10}, join({{0x161, -2, 0}, {-1}, pad, {kAt + 1}})},
+        {"store seven", {op(Opcode::STORE_STR), 20}, join({pad, {kAt + 1}, text("abcdefg")})},
+        {"store nine into eight", {op(Opcode::STORE_STR), 8}, join({pad, {kAt + 1}, text("abcdefghi")})},
+        {"store into its own characters", {op(Opcode::STORE_STR), 30}, join({pad, {kAt + 15}, text("abcdefghijklmnop")})},
+        {"store below its characters", {op(Opcode::STORE_STR), 30}, join({pad, {kAt + 9}, text("abcdefghijklmnop")})},
+        {"concat a byte 0 late on the left", {op(Opcode::CONCAT), 0},
+         join({pad, text(std::string("abcdefghij\0k", 12)), text("xyz")})},
+        {"concat a byte 0 late on the right", {op(Opcode::CONCAT), 0},
+         join({pad, text("ab"), text(std::string("cdefghijklm\0n", 13))})},
+        {"concat words beyond a byte", {op(Opcode::CONCAT), 0}, join({pad, {-1, 0x141, 0x3FFFFF62}, {-1, 0x300, 0x1FF}})},
+        {"concat empty operands", {op(Opcode::CONCAT), 0}, join({pad, text(""), text("")})},
+        {"concat a character and a string", {op(Opcode::CONCAT), 1}, join({pad, {0x178}, text("abcdefghijk")})},
+        {"concat a string and a character", {op(Opcode::CONCAT), 2}, join({pad, text("abcdefghijk"), {'z'}})},
+        {"concat two characters", {op(Opcode::CONCAT), 3}, join({pad, {'y'}, {'z'}})},
+        {"copy from a long string", {op(Opcode::COPY)}, join({pad, text("abcdefghijklmnopqrst"), {3, 12}})},
+        {"copy words beyond a byte", {op(Opcode::COPY)}, join({pad, {-1, 0x141, 0x3FFFFF62, 0x263}, {1, 3}})},
+        {"pos after false starts", {op(Opcode::STR_POS), 0}, join({pad, text("aab"), text("aaaaaaaaaaaaaaab")})},
+        {"pos absent", {op(Opcode::STR_POS), 0}, join({pad, text("q"), text("abcdefghijklmnopqrs")})},
+        {"pos of a byte 0", {op(Opcode::STR_POS), 1}, join({pad, {0}, text(std::string("abcdefghij\0k", 12))})},
+        {"pos by low bytes", {op(Opcode::STR_POS), 1}, join({pad, {0x161}, {-1, 'b', 0x261, 'c'}})},
+        {"pos of a longer string", {op(Opcode::STR_POS), 0}, join({pad, text("abcdefghijk"), text("abcdefghij")})},
+        {"pos of an empty string", {op(Opcode::STR_POS), 0}, join({pad, text(""), text("abc")})},
+        {"str", {op(Opcode::STR), 10}, join({pad, {-12345}, {kAt + 1}})},
+        {"str to the capacity", {op(Opcode::STR), 5}, join({pad, {12345}, {kAt + 1}})},
     };
     struct Place {
         const char* name;
@@ -439,6 +469,63 @@ TEST(StringsWhereverTheyLie, TheContiguousRegionActsAsWordByWord) {
                 reference = outcome;
             else
                 EXPECT_EQ(outcome, reference);
+        }
+    }
+}
+
+// PUSH_N copies its words at once where it can, in the order of the pushes:
+// a stack running over the words pushed repeats the first of them.
+TEST(PushN, CopiesItsWordsInTheOrderOfThePushes) {
+    struct Case {
+        const char* name;
+        std::vector<Word> code;
+        Word sp;
+        std::vector<Word> words;  // from address 0 up after the step
+    };
+    const Case cases[] = {
+        {"none", {op(Opcode::PUSH_N), 0}, 10, {op(Opcode::PUSH_N), 0}},
+        {"one", {op(Opcode::PUSH_N), 1, -7}, 5, {op(Opcode::PUSH_N), 1, -7, 0, 0, 0, -7}},
+        {"onto themselves", {op(Opcode::PUSH_N), 3, 4, 5, 6}, 1, {op(Opcode::PUSH_N), 3, 4, 5, 6}},
+        {"running over them", {op(Opcode::PUSH_N), 3, 4, 5, 6}, 2, {op(Opcode::PUSH_N), 3, 4, 4, 4, 4}},
+        {"nine", {op(Opcode::PUSH_N), 9, 1, 2, 3, 4, 5, 6, 7, 8, 9}, 11,
+         {op(Opcode::PUSH_N), 9, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const UWord watched : {0u, 1u << 20}) {  // watched words are written one by one
+            Vm vm(c.code);
+            vm.m.writeWord(100, 0);
+            vm.m.memory.watchBelow(watched);
+            vm.m.sp = c.sp;
+            vm.step();
+            EXPECT_EQ(vm.m.pc, static_cast<Word>(c.code.size()));
+            EXPECT_EQ(vm.m.sp, c.sp + c.code[1]);
+            EXPECT_EQ(varWords(vm, 0, static_cast<Word>(c.words.size())), c.words);
+        }
+    }
+}
+
+// An operand is searched for its marker kStringScanLimit words deep at most:
+// where the stack is contiguous the search goes by groups of words, and the
+// marker nearest the top is taken wherever it lies in a group.
+TEST(StringsOnTheStack, TheMarkerIsFoundAtEveryDepthUpToTheScanLimit) {
+    constexpr Word kNone = -1;
+    for (const Word depth : {0, 1, 7, 8, 9, 15, 16, 4088, 4089, 4090, 4096, 4097, 4098, kNone}) {
+        SCOPED_TRACE("marker below " + std::to_string(depth) + " characters");
+        for (const Word base : {10000, 2000000000}) {
+            Vm vm({op(Opcode::STR_LENGTH)});
+            for (Word k = 0; k <= 5000; ++k) vm.m.writeWord(base + k, 'a' + k % 7);
+            const Word top = base + 5000;
+            if (depth != kNone) {
+                vm.m.writeWord(top - depth, -1);
+                vm.m.writeWord(top - depth - 3, -1);  // a second marker, further down
+            }
+            vm.m.sp = top;
+            vm.step();
+            const bool found = depth != kNone && depth <= kStringScanLimit;
+            const Word length = found ? depth : kStringScanLimit;
+            EXPECT_EQ(vm.top(), length);
+            EXPECT_EQ(vm.m.sp, top - length - (found ? 1 : 0) + 1);
         }
     }
 }
