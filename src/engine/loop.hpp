@@ -69,6 +69,12 @@ template <bool Budgeted, bool Counting = false>
 #include "engine/internal_code.def"
 #undef IOP
     };
+    // The same entries after the LINE folded into the instruction.
+    const void* const lined[kIopCount] = {
+#define IOP(name, weight, operands, meaning) &&l_##name,
+#include "engine/internal_code.def"
+#undef IOP
+    };
     // Entries of the Generic instructions, by original opcode.
     const void* direct[kOpcodeLimit] = {};
 #define OP(num, name, operands, handler) direct[num] = &&o_##handler;
@@ -173,8 +179,9 @@ template <bool Budgeted, bool Counting = false>
             Insn& insn = code[i];
             const bool original = insn.op == Iop::Generic && insn.a >= 0 && insn.a < kOpcodeLimit &&
                                   direct[static_cast<std::size_t>(insn.a)] != nullptr;
-            insn.handler = original ? direct[static_cast<std::size_t>(insn.a)]
-                                    : labels[static_cast<std::size_t>(insn.op)];
+            insn.handler = original     ? direct[static_cast<std::size_t>(insn.a)]
+                           : insn.lined ? lined[static_cast<std::size_t>(insn.op)]
+                                        : labels[static_cast<std::size_t>(insn.op)];
         }
         tr.markLinked();
         base = code;
@@ -272,6 +279,12 @@ i_Generic: {
     }
 #include "vm/opcodes.def"
 #undef OP
+    // LINE, then the instruction it was folded into.
+#define IOP(name, weight, operands, meaning) \
+    l_##name : vm.currentLine = ip->line;    \
+    goto i_##name;
+#include "engine/internal_code.def"
+#undef IOP
 i_Goto:
     if (ip->link >= 0) {
         ip = base + ip->link;

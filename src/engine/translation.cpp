@@ -140,6 +140,35 @@ std::int32_t Translation::emit(Iop op, Word origin, Word a, Word b, Word c, Word
     return index;
 }
 
+bool Translation::takesLine(Iop op) {
+    switch (op) {
+        case Iop::Generic:
+        case Iop::Goto:
+        case Iop::Line:
+        case Iop::LinePushLocal0:
+        case Iop::LinePushAddr0:
+        case Iop::LineLtLocalConstBranch:
+        case Iop::LineLeLocalConstBranch:
+        case Iop::LineGtLocalConstBranch:
+        case Iop::LineGeLocalConstBranch:
+        case Iop::LineEqLocalConstBranch:
+        case Iop::Jump:
+        case Iop::JumpRetFunc:
+        case Iop::JumpRetProc:
+        case Iop::ScopeEnter:
+        case Iop::ScopeEnterEnter:
+        case Iop::StoreN1:
+        case Iop::StoreN2:
+        case Iop::AddStoreN1:
+        case Iop::SubStoreN1:
+        case Iop::StoreConstN1:
+        case Iop::ModConstStoreN1:
+        case Iop::ElementStoreConst:
+        case Iop::Inc: return false;
+        default: return true;
+    }
+}
+
 namespace {
 
 // A translated form: the internal instruction, its operands, the words of
@@ -382,6 +411,16 @@ std::int32_t Translation::translateRegion(const WordMemory& memory, Word start) 
                 f.used += i.length;
             }
         }
+        // Any other LINE goes into the form after it, when that form takes one.
+        bool lined = false;
+        if (f.op == Iop::Line && w[1].op >= 0) {
+            const Form after = match(w + 1, memory);
+            if (takesLine(after.op)) {
+                f = after;
+                f.used += i.length;
+                lined = true;
+            }
+        }
         // A JUMP to a return is the return (the end of an if's then part
         // in a function): the return's words are read here too.
         if (f.op == Iop::Jump) {
@@ -399,7 +438,13 @@ std::int32_t Translation::translateRegion(const WordMemory& memory, Word start) 
             for (Word n = 1; n < i.length - 1; ++n) names_.push_back(static_cast<char>(memory.read(static_cast<UWord>(at + n)) & 0xFF));
             f.b = static_cast<Word>(names_.size()) - f.a;
         }
-        emit(f.op, at, f.a, f.b, f.c, f.target, f.d, f.e);
+        const std::int32_t index = emit(f.op, at, f.a, f.b, f.c, f.target, f.d, f.e);
+        if (lined) {
+            Insn& insn = code_[static_cast<std::size_t>(index)];
+            insn.lined = true;
+            insn.line = i.x;
+            ++insn.weight;
+        }
         std::fill_n(covered_.begin() + at, std::min<Word>(f.used, codeSize_ - at), std::uint8_t{1});
         next = wrapAdd(at, f.used);
         if (f.ends || next >= codeSize_ || next < 0) break;

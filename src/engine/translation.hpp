@@ -54,6 +54,10 @@ struct Insn {
     std::int32_t link = -1;         // index of target's translation, once known
     Iop op = Iop::Generic;
     std::uint16_t weight = 1;
+    // The LINE before the form, folded into it: the instruction stands for
+    // LINE line first (its weight counts it, its original address is the LINE's).
+    bool lined = false;
+    Word line = 0;
 };
 
 class Translation {
@@ -91,6 +95,10 @@ private:
     void reset();
     std::int32_t translateRegion(const WordMemory& memory, Word start);
     std::int32_t emit(Iop op, Word origin, Word a = 0, Word b = 0, Word c = 0, Word target = 0, Word d = 0, Word e = 0);
+    // Whether a LINE may be folded into an instruction of this kind: not into
+    // one that runs an original handler at its own address, or whose common
+    // case writes the registers back with pc at one of its instructions.
+    static bool takesLine(Iop op);
 
     Word codeSize_;
     std::vector<Insn> code_;
