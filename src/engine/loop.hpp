@@ -227,6 +227,24 @@ resolve: {
     DISPATCH();
 }
 
+resolve_exit: {
+    // First use of a JumpTest's exit: link it to its translation (in e).
+    const auto from = ip - base;
+    const Word target = ip->d;
+    const std::int32_t index = tr.entryFor(mem, target);
+    linkNew();
+    if (index < 0) {
+        ip = base + from;
+        vm.sp = lsp;
+        vm.bp = lbp;
+        vm.pc = target;
+        goto enter;
+    }
+    base[from].e = index;
+    ip = base + index;
+    DISPATCH();
+}
+
 slow: {
     // The original instructions, one reference step each.
     SYNC_OUT();
@@ -845,6 +863,55 @@ i_IncLocal0Jump: {
         AT(address) = wrapAdd(AT(address), 1);
         if (ip->op == Iop::IncLocal0) NEXT();
         TAKE();
+    }
+    goto slow;
+}
+i_JumpTest:
+i_IncLocal0Test: {
+    // The jump (after the INC of local a) to the loop's test, and the test:
+    // the same words written as the original instructions write them. A stop
+    // request at the jump stops at the test, which has not run then.
+    const Word source = wrapAdd(lbp, ip->a);
+    const Word top = wrapAdd(lsp, 1);
+    const bool increments = ip->op == Iop::IncLocal0Test;
+    if (IN(source) && W2(top) && (!increments || W(source))) {
+        if (increments) {
+            AT(top) = source;
+            AT(source) = wrapAdd(AT(source), 1);
+        }
+        const bool withLine = ip->c >= 8;
+        if (halted(vm)) {
+            if constexpr (Budgeted) executed -= withLine ? 5U : 4U;
+            vm.sp = lsp;
+            vm.bp = lbp;
+            vm.pc = wrapSub(ip->target, withLine ? 10 : 8);  // LINE 2, LOAD_UP 3, PUSH 2, compare 1, JUMP_FALSE 2 words
+            return;
+        }
+        if (withLine) vm.currentLine = ip->line;
+        const Word a = AT(source);
+        const Word b = ip->b;
+        bool holds = false;
+        switch (ip->c & 7) {
+            case 0: holds = a < b; break;
+            case 1: holds = a <= b; break;
+            case 2: holds = a > b; break;
+            case 3: holds = a >= b; break;
+            default: holds = a == b; break;
+        }
+        AT(top) = holds ? 1 : 0;
+        AT(top + 1) = b;
+        if (holds) {
+            if (ip->link >= 0) {
+                ip = base + ip->link;
+                DISPATCH();
+            }
+            goto resolve;
+        }
+        if (ip->e >= 0) {
+            ip = base + ip->e;
+            DISPATCH();
+        }
+        goto resolve_exit;
     }
     goto slow;
 }

@@ -153,6 +153,8 @@ bool Translation::takesLine(Iop op) {
         case Iop::LineGeLocalConstBranch:
         case Iop::LineEqLocalConstBranch:
         case Iop::Jump:
+        case Iop::JumpTest:
+        case Iop::IncLocal0Test:
         case Iop::JumpRetFunc:
         case Iop::JumpRetProc:
         case Iop::ScopeEnter:
@@ -433,6 +435,32 @@ std::int32_t Translation::translateRegion(const WordMemory& memory, Word start) 
                 std::fill_n(covered_.begin() + r.address, r.length, std::uint8_t{1});
             }
         }
+        // A JUMP, or a local's INC and JUMP, to a loop's test of a local
+        // against a constant runs the test too, going on at the loop's body
+        // or out at the JUMP_FALSE's target. The test's words are read here too.
+        Word testLine = 0;
+        if (f.op == Iop::Jump || (f.op == Iop::IncLocal0Jump && !lined)) {
+            Original t = reader.at(f.target);
+            const bool withLine = t.op == kLINE;
+            if (withLine) {
+                testLine = t.x;
+                t = reader.after(t);
+            }
+            const Original k = t.op >= 0 ? reader.after(t) : Original{};
+            const Original cmp = k.op >= 0 ? reader.after(k) : Original{};
+            const Original jf = cmp.op >= 0 ? reader.after(cmp) : Original{};
+            if (t.op == kLOAD_UP && t.x == 0 && k.op == kPUSH && isIntCompare(cmp.op) && jf.op == kJUMP_FALSE &&
+                (f.op == Iop::Jump || t.y == f.a)) {
+                const Word head = f.target;
+                f.op = f.op == Iop::Jump ? Iop::JumpTest : Iop::IncLocal0Test;
+                f.a = t.y;
+                f.b = k.x;
+                f.c = static_cast<Word>(compareOp(cmp.op, Iop::LtInt, 1)) - static_cast<Word>(Iop::LtInt) + (withLine ? 8 : 0);
+                f.d = jf.x;
+                f.target = jf.address + jf.length;
+                std::fill_n(covered_.begin() + head, f.target - head, std::uint8_t{1});
+            }
+        }
         if (f.op == Iop::ScopeEnter || f.op == Iop::ScopeEnterEnter) {
             f.a = static_cast<Word>(names_.size());
             for (Word n = 1; n < i.length - 1; ++n) names_.push_back(static_cast<char>(memory.read(static_cast<UWord>(at + n)) & 0xFF));
@@ -444,6 +472,12 @@ std::int32_t Translation::translateRegion(const WordMemory& memory, Word start) 
             insn.lined = true;
             insn.line = i.x;
             ++insn.weight;
+        }
+        if (f.op == Iop::JumpTest || f.op == Iop::IncLocal0Test) {
+            Insn& insn = code_[static_cast<std::size_t>(index)];
+            insn.line = testLine;
+            insn.e = -1;  // the exit's translation, linked on first use
+            if (insn.c >= 8) ++insn.weight;
         }
         std::fill_n(covered_.begin() + at, std::min<Word>(f.used, codeSize_ - at), std::uint8_t{1});
         next = wrapAdd(at, f.used);

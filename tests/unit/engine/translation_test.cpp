@@ -161,6 +161,10 @@ TEST(TranslationTier, ErrorsInsideFusedFormsMatchTheReference) {
          {62, 37, 126, 0, 3, 89, 4, 8, 1, 127, 0, 3, 127, 0, 4, 65, 0, 3, 24, 1, 1, 58, 9, 8, 1, 43}},
         {"constant stored into an element above its bounds",
          {62, 38, 126, 0, 4, 58, 5, 8, 1, 127, 0, 3, 127, 0, 4, 65, 0, 3, 24, 1, 1, 58, 9, 8, 1, 43}},
+        {"counted loop, its test after LINE, back by INC and JUMP",
+         {62, 40, 126, 0, 3, 58, 0, 8, 1, 62, 41, 127, 0, 3, 58, 3, 74, 40, 29, 126, 0, 3, 64, 60, 13, 43}},
+        {"while loop, back by a JUMP after LINE, leaving by GT_INT",
+         {62, 42, 126, 0, 3, 58, 0, 8, 1, 127, 0, 3, 58, 3, 18, 40, 29, 126, 0, 3, 64, 62, 43, 60, 13, 43}},
         {"constant stored into an element of the code", {62, 39, 58, 0, 127, 0, 4, 65, 0, 3, 24, 1, 1, 58, 9, 8, 1, 43}},
     };
     for (const Case& c : cases) {
@@ -246,6 +250,36 @@ TEST(TranslationTier, StopRequestEndsAnEndlessLoop) {
     EXPECT_FALSE(m.runtimeErrorRaised);
     EXPECT_EQ(m.pc, 4);  // at the loop's head, between two instructions
     EXPECT_GT(m.readWord(m.codeSize + 3), 0);
+}
+
+// The same with the loop's test at its head, which the back edge runs with
+// it: the stop comes between the jump and the test, before the test's LINE.
+TEST(TranslationTier, StopRequestEndsALoopWhoseBackEdgeRunsItsTest) {
+    struct Case {
+        const char* name;
+        std::vector<Word> code;
+        Word lineAtStop;
+    };
+    const std::vector<Case> cases = {
+        // 4: while i >= 0 do i := i + 1 (ADDR_UP 0 3; INC; JUMP 4)
+        {"INC and JUMP", {94, 1, 100, 4, 127, 0, 3, 58, 0, 19, 40, 18, 126, 0, 3, 64, 60, 4, 43}, 0},
+        // 4: LINE 7; the same test; ADDR_UP 0 3; INC; LINE 8; JUMP 4
+        {"LINE and JUMP", {94, 1, 100, 4, 62, 7, 127, 0, 3, 58, 0, 19, 40, 22, 126, 0, 3, 64, 62, 8, 60, 4, 43}, 8},
+    };
+    for (const Case& c : cases) {
+        Interpretador m(c.code, "", nullptr);
+        m.tier = Tier::fast;
+        std::thread stopper([&m] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            m.requestStop();
+        });
+        m.run();
+        stopper.join();
+        EXPECT_FALSE(m.runtimeErrorRaised) << c.name;
+        EXPECT_EQ(m.pc, 4) << c.name;
+        EXPECT_EQ(m.currentLine, c.lineAtStop) << c.name;
+        EXPECT_GT(m.readWord(m.codeSize + 3), 0) << c.name;
+    }
 }
 
 TEST(TranslationTier, TiersAreNamed) {

@@ -88,7 +88,7 @@ inline std::vector<Word> randomProgram(std::mt19937& rng) {
     // Frame of 30 words; a heap block of 24 words whose pointer goes to local 3.
     std::vector<Word> code = {94, 30, 100, 4, 126, 0, 3, 89, 24, 8, 1};
     while (code.size() < 180) {
-        switch (rng() % 44) {
+        switch (rng() % 45) {
             case 0: code.insert(code.end(), {127, static_cast<Word>(rng() % 3), static_cast<Word>(rng() % 34) - 2}); break;
             case 1: code.insert(code.end(), {126, static_cast<Word>(rng() % 3), static_cast<Word>(rng() % 34) - 2}); break;
             case 2: code.insert(code.end(), {58, someWord(rng, codeGuess)}); break;
@@ -192,6 +192,20 @@ inline std::vector<Word> randomProgram(std::mt19937& rng) {
                 if (rng() % 3) code.insert(code.end(), {87, 65, 66, -1});
                 if (rng() % 2) code.insert(code.end(), {57, static_cast<Word>(rng() % 4), static_cast<Word>(rng() % 3) * 50});
                 break;
+            case 43: {  // a loop counting a local up from 0, its test sometimes after LINE, its back edge after INC or LINE
+                const Word slot = local(rng);
+                code.insert(code.end(), {126, 0, slot, 58, 0, 8, 1});
+                const Word head = static_cast<Word>(code.size());
+                if (rng() % 2) code.insert(code.end(), {62, static_cast<Word>(rng() % 100)});
+                code.insert(code.end(), {127, 0, slot, 58, static_cast<Word>(rng() % 6),
+                                         static_cast<Word>(std::vector<Word>{73, 74, 18, 19, 45}[rng() % 5]), 40, 0});
+                const std::size_t exit = code.size() - 1;
+                code.insert(code.end(), {126, 0, slot, 64});
+                if (rng() % 2) code.insert(code.end(), {62, static_cast<Word>(rng() % 100)});
+                code.insert(code.end(), {60, head});
+                code[exit] = static_cast<Word>(code.size());
+                break;
+            }
             default: code.insert(code.end(), {58, static_cast<Word>(rng() % 8)}); break;
         }
     }
