@@ -184,7 +184,7 @@ TEST(TranslationTier, RandomProgramsReachEveryInternalInstruction) {
     engine::DispatchCounts counts;
     std::uint64_t slow = 0;
     for (int round = 0; round < 1500; ++round) {
-        Interpretador m(testing::randomProgram(rng), "", nullptr);
+        Interpretador m(testing::randomProgram(rng), testing::scratchProgramPath(), nullptr);
         std::uint64_t executed = 0;
         const std::uint64_t before = counts.referenceSteps;
         try {

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <cstdint>
 #include <mutex>
 #include <random>
@@ -41,8 +42,17 @@ inline Outcome outcomeOf(const Interpretador& m) {
 // A run without a budget that has not ended after ten seconds (a loop that
 // should have ended) is stopped, so that the outcome differs and the test
 // fails instead of hanging.
+// Where the random programs' relative file names land: a program that
+// stores into its own code can make any instruction, a file's rewrite too,
+// and its name must not land in the directory the tests run in.
+inline std::string scratchProgramPath() {
+    const std::filesystem::path directory = std::filesystem::temp_directory_path() / "lousa-random-programs";
+    std::filesystem::create_directories(directory);
+    return (directory / "program").string();
+}
+
 inline Outcome runOn(const std::vector<Word>& code, Tier tier, std::uint64_t budget = 0) {
-    Interpretador m(code, "", nullptr);
+    Interpretador m(code, scratchProgramPath(), nullptr);
     m.tier = tier;
     std::uint64_t executed = 0;
     if (budget == 0) {
