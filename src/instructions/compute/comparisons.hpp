@@ -45,7 +45,8 @@ struct StackText {
 }
 
 // The string whose first character is the word at top, down to its marker.
-inline StackText stackString(const Interpretador& m, Word top) {
+// Inlined into every string instruction: the search is a few groups of words.
+[[gnu::always_inline]] inline StackText stackString(const Interpretador& m, Word top) {
     // Searched where it lies when the words it may span are contiguous.
     const std::int64_t deepest = std::max<std::int64_t>(std::int64_t{top} - kStringScanLimit, 0);
     if (top >= 0) {

@@ -87,13 +87,18 @@ inline Word firstDown(const Word* at, Word count, Test test) {
 // last[-k] = from[k] for k in [0, n), four words at a time: the two ranges
 // have no word in common.
 inline void copyReversed(Word* last, const Word* from, Word n) {
-    Word k = 0;
-    for (; k + 4 <= n; k += 4) {
+    if (n < 4) {
+        for (Word k = 0; k < n; ++k) last[-k] = from[k];
+        return;
+    }
+    const auto fourAt = [&](Word k) {
         const WordLanes lanes = lanesAt(from + k);
         const WordLanes reversed = __builtin_shufflevector(lanes, lanes, 3, 2, 1, 0);
         std::memcpy(last - k - 3, &reversed, sizeof reversed);
-    }
-    for (; k < n; ++k) last[-k] = from[k];
+    };
+    for (Word k = 0; k + 4 <= n; k += 4) fourAt(k);
+    // The last four, some of them written already with the same words.
+    if (n % 4 != 0) fourAt(n - 4);
 }
 
 inline constexpr auto isMarker = [](auto w) { return w == -1; };
