@@ -11,36 +11,26 @@ namespace {
 
 using Words = ListaConjuntos::Words;
 using RangeList = ListaConjuntos::RangeList;
+using Range = ListaConjuntos::Range;
 
-struct Range {
-    Word low;
-    Word high;
-};
-
-// Work buffers of the algebra, kept between calls so that the set
-// instructions do not allocate in their loops.
-thread_local std::vector<Range> sortBuffer;
-thread_local RangeList scratchA;
-thread_local RangeList scratchB;
-
-// Appends a range to a canonical list being built in order of low bounds,
-// merging it with the last range when they overlap or touch. Touching means
-// high + 1 == low; 64 bits keep INT32_MAX + 1 exact.
-void appendMerged(RangeList& out, Word low, Word high) {
-    if (!out.empty() && std::int64_t{out.back()} + 1 >= low) {
-        out.back() = std::max(out.back(), high);
+// Appends a range to a canonical list being built at `out` in order of low
+// bounds, merging it with the last range when they overlap or touch.
+// Touching means high + 1 == low; 64 bits keep INT32_MAX + 1 exact.
+inline void appendMerged(Word* out, std::size_t& n, Word low, Word high) {
+    if (n != 0 && std::int64_t{out[n - 1]} + 1 >= low) {
+        out[n - 1] = std::max(out[n - 1], high);
     } else {
-        out.push_back(low);
-        out.push_back(high);
+        out[n] = low;
+        out[n + 1] = high;
+        n += 2;
     }
 }
 
-// The list itself when it is canonical (the usual case: stored sets and
-// results), else its canonical form built in scratch.
-Words canonicalView(Words list, RangeList& scratch) {
-    if (ListaConjuntos::isCanonical(list)) return list;
-    ListaConjuntos::normalizeInto(list, scratch);
-    return scratch;
+// The first `words` words of a buffer kept for results, grown when needed;
+// its size only grows, so that asking again costs nothing.
+Word* room(RangeList& buffer, std::size_t words) {
+    if (buffer.size() < words) buffer.resize(words);
+    return buffer.data();
 }
 
 }  // namespace
@@ -56,18 +46,13 @@ Word ListaConjuntos::add(const RangeList& list) {
     return static_cast<Word>(entries_.size());
 }
 
-void ListaConjuntos::replace(Word id, Words list) {
-    if (!holds(id)) return;
-    // A canonical list (the usual case) is stored as it is, unless it lies
-    // in the table's own buffer, which storing may move.
-    const std::less<const Word*> before;
-    const bool inTable = !words_.empty() && !before(list.data(), words_.data()) &&
-                         before(list.data(), words_.data() + words_.size());
-    if (inTable || !isCanonical(list)) {
-        normalizeInto(list, canonical_);
-        list = canonical_;
+void ListaConjuntos::replaceSlowly(Entry& entry, Words list) {
+    // A list in the table's own buffer is copied out first, as storing may move it.
+    if (inBuffer(list) || !isCanonical(list)) {
+        if (canonical_.size() < list.size()) canonical_.resize(list.size());
+        list = Words(canonical_.data(), normalizeTo(list, sorting_, canonical_.data()));
     }
-    store(entries_[static_cast<std::size_t>(id) - 1], list);
+    store(entry, list);
 }
 
 // Writes the list into the entry's slice, moving the entry to the end of the
@@ -110,12 +95,6 @@ void ListaConjuntos::pack() {
     abandoned_ = 0;
 }
 
-std::optional<ListaConjuntos::Words> ListaConjuntos::find(Word id) const {
-    if (!holds(id)) return std::nullopt;
-    const Entry& entry = entries_[static_cast<std::size_t>(id) - 1];
-    return Words(words_).subspan(entry.first, entry.length);
-}
-
 ListaConjuntos::RangeList ListaConjuntos::get(Word id) const {
     const std::optional<Words> entry = find(id);
     return entry ? RangeList(entry->begin(), entry->end()) : RangeList{};
@@ -130,58 +109,66 @@ void ListaConjuntos::reset() {
 
 // --- algebra on spans
 
-bool ListaConjuntos::isCanonical(Words list) {
-    if (list.size() % 2 != 0) return false;
-    for (std::size_t i = 0; i < list.size(); i += 2) {
-        if (list[i] > list[i + 1]) return false;
-        if (i > 0 && std::int64_t{list[i - 1]} + 1 >= list[i]) return false;
-    }
-    return true;
-}
-
-void ListaConjuntos::normalizeInto(Words list, RangeList& out) {
-    out.clear();
+std::size_t ListaConjuntos::normalizeTo(Words list, std::vector<Range>& sorting, Word* out) {
     if (isCanonical(list)) {
-        out.assign(list.begin(), list.end());
-        return;
+        std::copy(list.begin(), list.end(), out);
+        return list.size();
     }
-    sortBuffer.clear();
-    for (std::size_t i = 0; i + 1 < list.size(); i += 2)
-        if (list[i] <= list[i + 1]) sortBuffer.push_back(Range{list[i], list[i + 1]});
-    std::sort(sortBuffer.begin(), sortBuffer.end(), [](const Range& a, const Range& b) { return a.low < b.low; });
-    for (const Range& r : sortBuffer) appendMerged(out, r.low, r.high);
+    // The non-empty pairs, sorted by low bound: a few (a set constructor's
+    // elements) by insertion on the stack, more in the buffer.
+    constexpr std::size_t kFew = 16;
+    Range few[kFew];
+    Range* pairs = few;
+    std::size_t count = 0;
+    if (list.size() / 2 <= kFew) {
+        for (std::size_t i = 0; i + 1 < list.size(); i += 2) {
+            const Range r{list[i], list[i + 1]};
+            if (r.low > r.high) continue;
+            std::size_t at = count++;
+            for (; at > 0 && few[at - 1].low > r.low; --at) few[at] = few[at - 1];
+            few[at] = r;
+        }
+    } else {
+        sorting.clear();
+        for (std::size_t i = 0; i + 1 < list.size(); i += 2)
+            if (list[i] <= list[i + 1]) sorting.push_back(Range{list[i], list[i + 1]});
+        std::sort(sorting.begin(), sorting.end(), [](const Range& a, const Range& b) { return a.low < b.low; });
+        pairs = sorting.data();
+        count = sorting.size();
+    }
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < count; ++i) appendMerged(out, n, pairs[i].low, pairs[i].high);
+    return n;
 }
 
-void ListaConjuntos::uniteInto(Words a, Words b, RangeList& out) {
-    const Words x = canonicalView(a, scratchA);
-    const Words y = canonicalView(b, scratchB);
-    out.clear();
+std::size_t ListaConjuntos::uniteTo(Words x, Words y, Word* out) {
+    std::size_t n = 0;
     std::size_t i = 0;
     std::size_t j = 0;
     // Merge the two sorted lists by low bound; appendMerged joins what meets.
-    while (i < x.size() || j < y.size()) {
-        if (j >= y.size() || (i < x.size() && x[i] <= y[j])) {
-            appendMerged(out, x[i], x[i + 1]);
+    while (i < x.size() && j < y.size()) {
+        if (x[i] <= y[j]) {
+            appendMerged(out, n, x[i], x[i + 1]);
             i += 2;
         } else {
-            appendMerged(out, y[j], y[j + 1]);
+            appendMerged(out, n, y[j], y[j + 1]);
             j += 2;
         }
     }
+    for (; i < x.size(); i += 2) appendMerged(out, n, x[i], x[i + 1]);
+    for (; j < y.size(); j += 2) appendMerged(out, n, y[j], y[j + 1]);
+    return n;
 }
 
-void ListaConjuntos::intersectInto(Words a, Words b, RangeList& out) {
-    const Words x = canonicalView(a, scratchA);
-    const Words y = canonicalView(b, scratchB);
-    out.clear();
-    std::size_t i = 0;
-    std::size_t j = 0;
-    while (i < x.size() && j < y.size()) {
+std::size_t ListaConjuntos::intersectTo(Words x, Words y, Word* out) {
+    std::size_t n = 0;
+    for (std::size_t i = 0, j = 0; i < x.size() && j < y.size();) {
         const Word low = std::max(x[i], y[j]);
         const Word high = std::min(x[i + 1], y[j + 1]);
         if (low <= high) {
-            out.push_back(low);
-            out.push_back(high);
+            out[n] = low;
+            out[n + 1] = high;
+            n += 2;
         }
         // The range that ends first can meet nothing further in the other list.
         if (x[i + 1] < y[j + 1])
@@ -190,12 +177,11 @@ void ListaConjuntos::intersectInto(Words a, Words b, RangeList& out) {
             j += 2;
     }
     // Pieces of disjoint, non-touching ranges are themselves sorted and apart.
+    return n;
 }
 
-void ListaConjuntos::subtractInto(Words a, Words b, RangeList& out) {
-    const Words x = canonicalView(a, scratchA);
-    const Words y = canonicalView(b, scratchB);
-    out.clear();
+std::size_t ListaConjuntos::subtractTo(Words x, Words y, Word* out) {
+    std::size_t n = 0;
     std::size_t j = 0;
     for (std::size_t i = 0; i < x.size(); i += 2) {
         std::int64_t low = x[i];  // the part of this range not yet removed starts here
@@ -203,27 +189,53 @@ void ListaConjuntos::subtractInto(Words a, Words b, RangeList& out) {
         while (j < y.size() && y[j + 1] < low) j += 2;  // ranges of b wholly before it
         for (std::size_t k = j; k < y.size() && y[k] <= high && low <= high; k += 2) {
             if (y[k] > low) {
-                out.push_back(static_cast<Word>(low));
-                out.push_back(y[k] - 1);  // y[k] > low >= INT32_MIN: no wrap
+                out[n] = static_cast<Word>(low);
+                out[n + 1] = y[k] - 1;  // y[k] > low >= INT32_MIN: no wrap
+                n += 2;
             }
             low = std::int64_t{y[k + 1]} + 1;
         }
         if (low <= high) {
-            out.push_back(static_cast<Word>(low));
-            out.push_back(high);
+            out[n] = static_cast<Word>(low);
+            out[n + 1] = high;
+            n += 2;
         }
     }
+    return n;
 }
 
-bool ListaConjuntos::equal(Words a, Words b) {
-    const Words x = canonicalView(a, scratchA);
-    const Words y = canonicalView(b, scratchB);
+// --- the instructions' workspace
+
+Words ListaConjuntos::Workspace::normalized(Words list, RangeList& into) {
+    Word* out = room(into, list.size());
+    return {out, normalizeTo(list, sorting_, out)};
+}
+
+Words ListaConjuntos::Workspace::normalize(Words list) { return normalized(list, result_); }
+
+Words ListaConjuntos::Workspace::combined(Words a, Words b, std::size_t (*op)(Words, Words, Word*)) {
+    const Words x = canonical(a, leftCanonical_);
+    const Words y = canonical(b, rightCanonical_);
+    // Union, intersection and difference have no more pairs than both
+    // operands together: a piece of an intersection ends where a range of x
+    // or of y ends, and a range of y inside one of x cuts it in one more.
+    Word* out = room(result_, x.size() + y.size());
+    return {out, op(x, y, out)};
+}
+
+Words ListaConjuntos::Workspace::unite(Words a, Words b) { return combined(a, b, uniteTo); }
+Words ListaConjuntos::Workspace::intersect(Words a, Words b) { return combined(a, b, intersectTo); }
+Words ListaConjuntos::Workspace::subtract(Words a, Words b) { return combined(a, b, subtractTo); }
+
+bool ListaConjuntos::Workspace::equal(Words a, Words b) {
+    const Words x = canonical(a, leftCanonical_);
+    const Words y = canonical(b, rightCanonical_);
     return std::equal(x.begin(), x.end(), y.begin(), y.end());
 }
 
-bool ListaConjuntos::isSubset(Words a, Words b) {
-    const Words x = canonicalView(a, scratchA);
-    const Words y = canonicalView(b, scratchB);
+bool ListaConjuntos::Workspace::isSubset(Words a, Words b) {
+    const Words x = canonical(a, leftCanonical_);
+    const Words y = canonical(b, rightCanonical_);
     // The ranges of a canonical list have gaps between them, so a range that
     // lies within the union of y's ranges lies within a single one of them.
     std::size_t j = 0;
@@ -234,12 +246,19 @@ bool ListaConjuntos::isSubset(Words a, Words b) {
     return true;
 }
 
-// --- algebra on lists
+// --- algebra on lists, each with a workspace of its own
+
+namespace {
+template <typename Op>
+RangeList computed(Op op) {
+    ListaConjuntos::Workspace work;
+    const Words result = op(work);
+    return {result.begin(), result.end()};
+}
+}  // namespace
 
 RangeList ListaConjuntos::normalize(RangeList list) {
-    RangeList out;
-    normalizeInto(list, out);
-    return out;
+    return computed([&](Workspace& w) { return w.normalize(list); });
 }
 
 RangeList ListaConjuntos::subtractRange(Word low1, Word high1, Word low2, Word high2) {
@@ -257,21 +276,25 @@ RangeList ListaConjuntos::subtractRange(Word low1, Word high1, Word low2, Word h
 }
 
 RangeList ListaConjuntos::unite(const RangeList& a, const RangeList& b) {
-    RangeList out;
-    uniteInto(a, b, out);
-    return out;
+    return computed([&](Workspace& w) { return w.unite(a, b); });
 }
 
 RangeList ListaConjuntos::intersect(const RangeList& a, const RangeList& b) {
-    RangeList out;
-    intersectInto(a, b, out);
-    return out;
+    return computed([&](Workspace& w) { return w.intersect(a, b); });
 }
 
 RangeList ListaConjuntos::subtract(const RangeList& a, const RangeList& b) {
-    RangeList out;
-    subtractInto(a, b, out);
-    return out;
+    return computed([&](Workspace& w) { return w.subtract(a, b); });
+}
+
+bool ListaConjuntos::equal(const RangeList& a, const RangeList& b) {
+    Workspace work;
+    return work.equal(a, b);
+}
+
+bool ListaConjuntos::isSubset(const RangeList& a, const RangeList& b) {
+    Workspace work;
+    return work.isSubset(a, b);
 }
 
 }  // namespace lousa

@@ -38,18 +38,47 @@ inline ListaConjuntos::Words setOnStack(const Interpretador& m, Word pairs, List
 }
 
 // Pops a set value (see setOnStack), cut like popWordList cuts a count
-// larger than the stack.
-inline ListaConjuntos::Words popSet(Interpretador& m, ListaConjuntos::RangeList& spill) {
-    const Word count = m.readWord(m.sp);
-    const Word below = wrapSub(m.sp, 1);  // the top once the count is taken
+// larger than the stack: the general case, for a stack outside the
+// contiguous region.
+[[gnu::noinline]] inline ListaConjuntos::Words popSetSlowly(Interpretador& m, ListaConjuntos::RangeList& spill) {
+    const Word sp = m.sp;
+    const Word count = m.readWord(sp);
+    const Word below = wrapSub(sp, 1);  // the top once the count is taken
     Word pairs = 0;
     if (count > 0) {
         const std::int64_t available = below >= 0 ? (std::min<std::int64_t>(below, m.memory.denseLimit()) + 1) / 2 : 0;
         pairs = static_cast<Word>(std::min<std::int64_t>(count, available));
     }
     const ListaConjuntos::Words words = setOnStack(m, pairs, spill);
-    m.sp = wrapSub(m.sp, 2 * pairs + 1);
+    m.sp = wrapSub(sp, 2 * pairs + 1);
     return words;
+}
+
+[[gnu::always_inline]] inline ListaConjuntos::Words popSet(Interpretador& m, ListaConjuntos::RangeList& spill) {
+    const Word sp = m.sp;
+    if (static_cast<UWord>(sp) < m.memory.denseSize()) [[likely]] {
+        // The count and all the words below it lie in the contiguous region
+        // (its size is within denseLimit): sp of them, so at most sp / 2 pairs.
+        const Word* const dense = m.memory.denseData();
+        const Word count = dense[sp];
+        const Word pairs = count > 0 ? std::min(count, sp / 2) : 0;
+        m.sp = sp - 2 * pairs - 1;
+        return {dense + (m.sp + 1), static_cast<std::size_t>(2 * pairs)};
+    }
+    return popSetSlowly(m, spill);
+}
+
+// Pushes a set value that does not lie in word memory (a table entry, a
+// result in the workspace): its words, then its pair count.
+inline void pushSet(Interpretador& m, ListaConjuntos::Words list) {
+    const auto n = static_cast<std::int64_t>(list.size());
+    if (Word* to = m.writableWordsAt(std::int64_t{m.sp} + 1, n + 1)) [[likely]] {
+        std::copy(list.begin(), list.end(), to);
+        to[n] = static_cast<Word>(static_cast<UWord>(list.size()) / 2U);
+        m.sp = static_cast<Word>(std::int64_t{m.sp} + n + 1);
+        return;
+    }
+    m.pushWordList(list);
 }
 
 // Replaces two set values by the set that op computes from them (left first).
@@ -58,8 +87,7 @@ inline void setOperation(Interpretador& m, Op op) {
     ListaConjuntos::Workspace& work = m.sets.work;
     const ListaConjuntos::Words right = popSet(m, work.right);
     const ListaConjuntos::Words left = popSet(m, work.left);
-    op(left, right, work.result);
-    m.pushWordList(work.result);
+    pushSet(m, op(work, left, right));
     m.pc = wrapAdd(m.pc, 1);
 }
 
@@ -69,8 +97,31 @@ inline void setTest(Interpretador& m, Test test) {
     ListaConjuntos::Workspace& work = m.sets.work;
     const ListaConjuntos::Words right = popSet(m, work.right);
     const ListaConjuntos::Words left = popSet(m, work.left);
-    m.push(test(left, right) ? 1 : 0);
+    m.push(test(work, left, right) ? 1 : 0);
     m.pc = wrapAdd(m.pc, 1);
+}
+
+// The words of the set value whose count word is at sp, in the order they
+// were pushed, and where the deepest of them lies; `at` is null when they do
+// not all lie in the contiguous region (read them word by word then).
+struct SetInPlace {
+    const Word* at;
+    Word first;
+    Word words;
+    [[nodiscard]] Word word(const Interpretador& m, Word i) const { return at ? at[i] : m.readWord(wrapAdd(first, i)); }
+};
+inline SetInPlace setInPlace(const Interpretador& m) {
+    const Word sp = m.sp;
+    if (static_cast<UWord>(sp) < m.memory.denseSize()) [[likely]] {
+        const Word* const dense = m.memory.denseData();
+        const Word count = dense[sp];
+        const Word words = count > 0 ? 2 * std::min(count, sp / 2) : 0;
+        return {dense + (sp - words), sp - words, words};
+    }
+    const Word words = 2 * pairsOnStack(m, m.readWord(sp));
+    const Word first = wrapSub(sp, words);
+    // Read where they lie, or word by word (a stack far out is not copied).
+    return {m.wordsAt(first, words), first, words};
 }
 
 }  // namespace compute
@@ -79,22 +130,25 @@ inline void Interpretador::opStoreSet() {
     ListaConjuntos::Words value = compute::popSet(*this, sets.work.left);
     const Word address = pop();
     Word id = readWord(address);
+    if (sets.holds(id)) [[likely]] {
+        sets.replace(id, value);
+        pc = wrapAdd(pc, 1);
+        return;
+    }
     // A word that the table never handed out (0, or other data written over
     // the variable) is treated as no entry yet, so the value is not lost.
-    if (!sets.holds(id)) {
-        if (value.empty()) {
-            if (id != 0) writeWord(address, 0);
-            pc = wrapAdd(pc, 1);
-            return;
-        }
-        // Writing the id may grow the memory the value lies in.
-        if (value.data() != sets.work.left.data()) {
-            sets.work.left.assign(value.begin(), value.end());
-            value = sets.work.left;
-        }
-        id = sets.add({});
-        writeWord(address, id);
+    if (value.empty()) {
+        if (id != 0) writeWord(address, 0);
+        pc = wrapAdd(pc, 1);
+        return;
     }
+    // Writing the id may grow the memory the value lies in.
+    if (value.data() != sets.work.left.data()) {
+        sets.work.left.assign(value.begin(), value.end());
+        value = sets.work.left;
+    }
+    id = sets.add({});
+    writeWord(address, id);
     sets.replace(id, value);
     pc = wrapAdd(pc, 1);
 }
@@ -102,7 +156,7 @@ inline void Interpretador::opStoreSet() {
 inline void Interpretador::opLoadSet() {
     const Word address = pop();
     if (const std::optional<ListaConjuntos::Words> entry = sets.find(readWord(address)))
-        pushWordList(*entry);
+        compute::pushSet(*this, *entry);
     else
         push(0);
     pc = wrapAdd(pc, 1);
@@ -111,50 +165,50 @@ inline void Interpretador::opLoadSet() {
 inline void Interpretador::opCheckSet() {
     const Word low = operand(1);
     const Word high = operand(2);
-    const Word words = 2 * compute::pairsOnStack(*this, readWord(sp));
-    const Word first = wrapSub(sp, words);
-    // Read where they lie, or word by word (a stack far out is not copied).
-    const Word* at = wordsAt(first, words);
-    const auto word = [&](Word i) { return at ? at[i] : readWord(wrapAdd(first, i)); };
-    for (Word i = 0; i < words; i += 2) {
-        if (word(i) < low || word(i + 1) > high)
-            raiseRuntimeError(latin1(" => O elemento do conjunto não é válido nessa atribuição! "));
+    const compute::SetInPlace set = compute::setInPlace(*this);
+    bool valid = true;
+    if (set.at) [[likely]] {
+        for (Word i = 0; i < set.words; i += 2) valid &= set.at[i] >= low && set.at[i + 1] <= high;
+    } else {
+        for (Word i = 0; i < set.words && valid; i += 2) valid = set.word(*this, i) >= low && set.word(*this, i + 1) <= high;
     }
+    if (!valid) raiseRuntimeError(latin1(" => O elemento do conjunto não é válido nessa atribuição! "));
     pc = wrapAdd(pc, 3);
 }
 
 inline void Interpretador::opInSet() {
-    const Word words = 2 * compute::pairsOnStack(*this, readWord(sp));
-    const Word first = wrapSub(sp, words);
-    const Word elementAt = wrapSub(first, 1);
+    const compute::SetInPlace set = compute::setInPlace(*this);
+    const Word elementAt = wrapSub(set.first, 1);
     const Word x = readWord(elementAt);
-    const Word* at = wordsAt(first, words);
-    const auto word = [&](Word i) { return at ? at[i] : readWord(wrapAdd(first, i)); };
     bool found = false;
-    for (Word i = 0; i < words && !found; i += 2) found = word(i) <= x && x <= word(i + 1);
+    if (set.at) [[likely]] {
+        for (Word i = 0; i < set.words; i += 2) found |= set.at[i] <= x && x <= set.at[i + 1];
+    } else {
+        for (Word i = 0; i < set.words && !found; i += 2) found = set.word(*this, i) <= x && x <= set.word(*this, i + 1);
+    }
     sp = elementAt;
     writeWord(sp, found ? 1 : 0);
     pc = wrapAdd(pc, 1);
 }
 
 inline void Interpretador::opSetUnion() {
-    compute::setOperation(*this, [](auto a, auto b, auto& out) { ListaConjuntos::uniteInto(a, b, out); });
+    compute::setOperation(*this, [](ListaConjuntos::Workspace& w, auto a, auto b) { return w.unite(a, b); });
 }
 inline void Interpretador::opSetInter() {
-    compute::setOperation(*this, [](auto a, auto b, auto& out) { ListaConjuntos::intersectInto(a, b, out); });
+    compute::setOperation(*this, [](ListaConjuntos::Workspace& w, auto a, auto b) { return w.intersect(a, b); });
 }
 inline void Interpretador::opSetDiff() {
-    compute::setOperation(*this, [](auto a, auto b, auto& out) { ListaConjuntos::subtractInto(a, b, out); });
+    compute::setOperation(*this, [](ListaConjuntos::Workspace& w, auto a, auto b) { return w.subtract(a, b); });
 }
 
 inline void Interpretador::opEqSet() {
-    compute::setTest(*this, [](auto a, auto b) { return ListaConjuntos::equal(a, b); });
+    compute::setTest(*this, [](ListaConjuntos::Workspace& w, auto a, auto b) { return w.equal(a, b); });
 }
 inline void Interpretador::opSubset() {
-    compute::setTest(*this, [](auto a, auto b) { return ListaConjuntos::isSubset(a, b); });
+    compute::setTest(*this, [](ListaConjuntos::Workspace& w, auto a, auto b) { return w.isSubset(a, b); });
 }
 inline void Interpretador::opSuperset() {
-    compute::setTest(*this, [](auto a, auto b) { return ListaConjuntos::isSubset(b, a); });
+    compute::setTest(*this, [](ListaConjuntos::Workspace& w, auto a, auto b) { return w.isSubset(b, a); });
 }
 
 }  // namespace lousa
