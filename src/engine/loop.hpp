@@ -94,6 +94,9 @@ template <bool Budgeted, bool Counting = false>
     UWord msize2 = 0;
     Insn* base = nullptr;
     Insn* ip = nullptr;
+    // Which target of the instruction at ip is being linked, and where.
+    Word Insn::*resolveTarget = &Insn::target;
+    std::int32_t Insn::*resolveLink = &Insn::link;
 
 #define SYNC_IN()                                        \
     do {                                                 \
@@ -209,10 +212,18 @@ enter:
         DISPATCH();
     }
 
-resolve: {
-    // First use of a jump: link it to its target's translation.
+    // First use of a jump: link it to its target's translation. A JumpTest's
+    // exit is a second target, linked in e.
+resolve:
+    resolveTarget = &Insn::target;
+    resolveLink = &Insn::link;
+    goto link_target;
+resolve_exit:
+    resolveTarget = &Insn::d;
+    resolveLink = &Insn::e;
+link_target: {
     const auto from = ip - base;
-    const Word target = ip->target;
+    const Word target = (*ip).*resolveTarget;
     const std::int32_t index = tr.entryFor(mem, target);
     linkNew();
     if (index < 0) {
@@ -222,25 +233,7 @@ resolve: {
         vm.pc = target;
         goto enter;
     }
-    base[from].link = index;
-    ip = base + index;
-    DISPATCH();
-}
-
-resolve_exit: {
-    // First use of a JumpTest's exit: link it to its translation (in e).
-    const auto from = ip - base;
-    const Word target = ip->d;
-    const std::int32_t index = tr.entryFor(mem, target);
-    linkNew();
-    if (index < 0) {
-        ip = base + from;
-        vm.sp = lsp;
-        vm.bp = lbp;
-        vm.pc = target;
-        goto enter;
-    }
-    base[from].e = index;
+    base[from].*resolveLink = index;
     ip = base + index;
     DISPATCH();
 }

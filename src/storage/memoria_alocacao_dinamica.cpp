@@ -65,8 +65,7 @@ bool MemoriaAlocacaoDinamica::isLive(Word index) const {
 }
 
 void MemoriaAlocacaoDinamica::writeFresh(Word index, Word value) {
-    // A zero needs no page: a word without one reads 0 anyway.
-    if (value == 0 || !isLive(index)) return;
+    if (!isLive(index)) return;  // write() has kept zeros away: a word without a page reads 0
     Page& page = makePage(static_cast<UWord>(index));
     page.words[static_cast<UWord>(index) & (kPageWords - 1)] = value;
     ++page.nonZero;

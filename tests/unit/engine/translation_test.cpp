@@ -237,9 +237,8 @@ TEST(TranslationTier, RecursiveCallsMatchTheReferenceAtEveryBudget) {
     expectSameAtEveryBudget(code, "recursive calls");
 }
 
-TEST(TranslationTier, StopRequestEndsAnEndlessLoop) {
-    // ENTER_JUMP 1 100 4; 4: i := i + 1 (ADDR_UP 0 3; INC); JUMP 4.
-    Interpretador m({94, 1, 100, 4, 126, 0, 3, 64, 60, 4}, "", nullptr);
+// Runs m on the translation tier and asks it to stop after 50 ms.
+void runUntilStopped(Interpretador& m) {
     m.tier = Tier::fast;
     std::thread stopper([&m] {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -247,6 +246,12 @@ TEST(TranslationTier, StopRequestEndsAnEndlessLoop) {
     });
     m.run();
     stopper.join();
+}
+
+TEST(TranslationTier, StopRequestEndsAnEndlessLoop) {
+    // ENTER_JUMP 1 100 4; 4: i := i + 1 (ADDR_UP 0 3; INC); JUMP 4.
+    Interpretador m({94, 1, 100, 4, 126, 0, 3, 64, 60, 4}, "", nullptr);
+    runUntilStopped(m);
     EXPECT_FALSE(m.runtimeErrorRaised);
     EXPECT_EQ(m.pc, 4);  // at the loop's head, between two instructions
     EXPECT_GT(m.readWord(m.codeSize + 3), 0);
@@ -268,13 +273,7 @@ TEST(TranslationTier, StopRequestEndsALoopWhoseBackEdgeRunsItsTest) {
     };
     for (const Case& c : cases) {
         Interpretador m(c.code, "", nullptr);
-        m.tier = Tier::fast;
-        std::thread stopper([&m] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            m.requestStop();
-        });
-        m.run();
-        stopper.join();
+        runUntilStopped(m);
         EXPECT_FALSE(m.runtimeErrorRaised) << c.name;
         EXPECT_EQ(m.pc, 4) << c.name;
         EXPECT_EQ(m.currentLine, c.lineAtStop) << c.name;
