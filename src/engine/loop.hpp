@@ -1016,6 +1016,11 @@ i_ElementStoreConst: {
                     AT(address) = ip->e;
                     NEXT();
                 }
+                if (ip->e == 0) {
+                    // Storing a zero allocates nothing and cannot fail.
+                    vm.heap.write(address, 0);
+                    NEXT();
+                }
                 SYNC_OUT();
                 // pc at STORE_N: after LOAD_UP, CHECK_INDEX, INDEX_ADDR (three words each) and PUSH (two)
                 vm.pc = wrapAdd(vm.pc, 11);

@@ -108,11 +108,18 @@ void MemoriaAlocacaoDinamica::wipe(Word first, Word last) {
             const UWord pageLo = tableLo | (p << kPageBits);
             const UWord from = std::max(lo, pageLo) - pageLo;
             const UWord to = std::min<UWord>(hi, pageLo + (kPageWords - 1)) - pageLo;
-            for (UWord i = from; i <= to; ++i) {
-                if (page->words[i] != 0) {
-                    page->words[i] = 0;
-                    --page->nonZero;
+            if (page->counted) {
+                for (UWord i = from; i <= to; ++i) {
+                    if (page->words[i] != 0) {
+                        page->words[i] = 0;
+                        --page->nonZero;
+                    }
                 }
+            } else {
+                std::fill(page->words.begin() + from, page->words.begin() + to + 1, Word{0});
+                page->nonZero = static_cast<UWord>(
+                    std::count_if(page->words.begin(), page->words.end(), [](Word w) { return w != 0; }));
+                page->counted = true;
             }
             if (page->nonZero == 0) {
                 if (page.get() == cachedPage_) forgetCachedPage();

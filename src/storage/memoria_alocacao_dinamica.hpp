@@ -62,16 +62,23 @@ public:
         const std::int64_t index = -std::int64_t{address};
         if (index < 2 || index > INT32_MAX) return;
         Page* page = pageOf(static_cast<UWord>(index));
-        if (page) {
-            Word& word = page->words[static_cast<UWord>(index) & (kPageWords - 1)];
-            // A non-zero word belongs to a live block: released words are zeroed.
-            if (word != 0) {
-                if (value == 0) --page->nonZero;
-                word = value;
-                return;
+        Word* word = page ? &page->words[static_cast<UWord>(index) & (kPageWords - 1)] : nullptr;
+        if (value == 0) {
+            // Stored without reading the word first (arrays are cleared
+            // word by word, far apart): a zero changes nothing on a word
+            // that reads 0 already, dead or not. The page's count is then
+            // only an upper bound until a release counts it again.
+            if (word) {
+                *word = 0;
+                page->counted = false;
             }
+            return;  // a word without a page reads 0 already
         }
-        if (value == 0) return;  // a word without a page, or a zero word, reads 0 already
+        // A non-zero word belongs to a live block: released words are zeroed.
+        if (word && *word != 0) {
+            *word = value;
+            return;
+        }
         writeFresh(static_cast<Word>(index), value);
     }
 
@@ -86,7 +93,10 @@ public:
 private:
     struct Page {
         std::array<Word, kPageWords> words{};
+        // Non-zero words on the page: exact while counted, an upper bound
+        // once a zero was stored without looking at the word it replaced.
         UWord nonZero = 0;
+        bool counted = true;
     };
     struct PageTable {
         std::array<std::unique_ptr<Page>, std::size_t{1} << kTableBits> pages;

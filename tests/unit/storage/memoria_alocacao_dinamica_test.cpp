@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <algorithm>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "storage/memoria_alocacao_dinamica.hpp"
@@ -258,6 +259,46 @@ TEST(Heap, AgreesWithThePlainListOfBlocksUnderRandomUse) {
                 ASSERT_EQ(heap.read(address), w ? *w : 0) << "step " << step << " address " << address;
             }
         }
+    }
+    // Zeros stored over values leave no page behind once everything is released.
+    for (const Word p : pointers) heap.release(p);
+    EXPECT_EQ(heap.pageCount(), 0u);
+}
+
+TEST(Heap, AReleaseFreesThePageExactlyWhenNoValueIsLeftOnIt) {
+    // Three one-word blocks on one page; `writes` are (block, value) pairs,
+    // then block `released` goes. Zeros stored over values must not keep
+    // the page alive, nor may they lose a value still on it.
+    struct Case {
+        std::vector<std::pair<int, Word>> writes;
+        int released;
+        std::size_t pagesAfter;
+    };
+    const Case cases[] = {
+        {{{0, 5}, {1, 6}, {1, 0}}, 0, 0},
+        {{{0, 5}, {1, 6}, {0, 0}}, 0, 1},
+        {{{0, 5}, {0, 0}, {0, 7}}, 1, 1},
+        {{{0, 5}, {0, 0}, {0, 0}, {2, 3}, {2, 0}}, 1, 0},
+        {{{0, 5}, {1, 0}, {1, 0}, {2, 0}}, 0, 0},
+        {{{2, 1}, {2, 0}, {2, 1}, {2, 0}, {2, 1}}, 0, 1},
+    };
+    for (const Case& c : cases) {
+        Heap heap;
+        const Word blocks[3] = {heap.allocate(1), heap.allocate(1), heap.allocate(1)};
+        Word values[3] = {};
+        for (const auto& [block, value] : c.writes) {
+            heap.write(blocks[block], value);
+            values[block] = value;
+        }
+        heap.release(blocks[c.released]);
+        values[c.released] = 0;
+        EXPECT_EQ(heap.pageCount(), c.pagesAfter) << "released " << c.released;
+        for (int b = 0; b < 3; ++b) EXPECT_EQ(heap.read(blocks[b]), values[b]);
+        // The count is exact again after the release: the rest go, the page goes.
+        for (int b = 0; b < 3; ++b) {
+            if (b != c.released) heap.release(blocks[b]);
+        }
+        EXPECT_EQ(heap.pageCount(), 0u);
     }
 }
 
