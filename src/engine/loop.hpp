@@ -778,6 +778,32 @@ i_AndBranch:
     LOUSA_REAL_LOCAL(SubRealLocal0, a - b)
     LOUSA_REAL_LOCAL(MulRealLocal0, a * b)
 #undef LOUSA_REAL_LOCAL
+    // The same, then STORE_N 2 of the result at the address beneath it,
+    // when that is a frame or global pair above the code (judged first: a
+    // heap pair goes the long way).
+#define LOUSA_REAL_LOCAL_STORE(name, expression)                                   \
+    i_##name: {                                                                    \
+        const Word address = wrapAdd(lbp, ip->a);                                  \
+        const Word top = wrapAdd(lsp, 1);                                          \
+        if (W(wrapSub(lsp, 2)) && W(wrapAdd(top, 1)) && IN2(address)) {            \
+            const Word destination = AT(lsp - 2);                                  \
+            if (W2(destination)) {                                                 \
+                LOUSA_LOAD_REAL_AT(top, address)                                   \
+                const double b = LOUSA_REAL_AT(top);                               \
+                const double a = LOUSA_REAL_AT(lsp - 1);                           \
+                LOUSA_STORE_REAL(lsp - 1, compute::orderedNaN(a, b, (expression))) \
+                AT(destination) = AT(lsp - 1);                                     \
+                AT(destination + 1) = AT(lsp);                                     \
+                lsp -= 3;                                                          \
+                NEXT();                                                            \
+            }                                                                      \
+        }                                                                          \
+        goto slow;                                                                 \
+    }
+    LOUSA_REAL_LOCAL_STORE(AddRealLocal0Store, a + b)
+    LOUSA_REAL_LOCAL_STORE(SubRealLocal0Store, a - b)
+    LOUSA_REAL_LOCAL_STORE(MulRealLocal0Store, a * b)
+#undef LOUSA_REAL_LOCAL_STORE
     // ADDR_UP 0 a; LOAD_N 2; ADDR_UP 0 b; LOAD_N 2; the operation.
 #define LOUSA_REAL_LOCALS(name, expression)                                                     \
     i_##name: {                                                                                 \
@@ -800,6 +826,30 @@ i_AndBranch:
     LOUSA_REAL_LOCALS(SubRealLocals, a - b)
     LOUSA_REAL_LOCALS(MulRealLocals, a * b)
 #undef LOUSA_REAL_LOCALS
+    // The product of two real locals, as MulRealLocals leaves it above the
+    // real beneath, then added to or taken from that real.
+#define LOUSA_MUL_REAL_LOCALS_THEN(name, expression)                                    \
+    i_##name: {                                                                         \
+        const Word first = wrapAdd(lbp, ip->a);                                         \
+        const Word second = wrapAdd(lbp, ip->b);                                        \
+        const Word top = wrapAdd(lsp, 1);                                               \
+        if (W(wrapSub(lsp, 1)) && W(wrapAdd(top, 3)) && IN2(first) && IN(second) &&    \
+            IN(wrapAdd(second, 1))) {                                                   \
+            LOUSA_LOAD_REAL_AT(top, first)                                              \
+            LOUSA_LOAD_REAL_AT(top + 2, second)                                         \
+            const double x = LOUSA_REAL_AT(top);                                        \
+            const double y = LOUSA_REAL_AT(top + 2);                                    \
+            const double b = compute::orderedNaN(x, y, x * y);                          \
+            LOUSA_STORE_REAL(top, b)                                                    \
+            const double a = LOUSA_REAL_AT(lsp - 1);                                    \
+            LOUSA_STORE_REAL(lsp - 1, compute::orderedNaN(a, b, (expression)))          \
+            NEXT();                                                                     \
+        }                                                                               \
+        goto slow;                                                                      \
+    }
+    LOUSA_MUL_REAL_LOCALS_THEN(MulAddRealLocals, a + b)
+    LOUSA_MUL_REAL_LOCALS_THEN(MulSubRealLocals, a - b)
+#undef LOUSA_MUL_REAL_LOCALS_THEN
 #undef LOUSA_STORE_REAL
 #undef LOUSA_LOAD_REAL_AT
     // PUSH_REAL b:a above the real beneath, then the comparison (true on NaN,
@@ -819,6 +869,26 @@ i_AndBranch:
     LOUSA_COMPARE_REAL_CONST(LtRealConst, !(a >= b))
     LOUSA_COMPARE_REAL_CONST(LeRealConst, !(a > b))
 #undef LOUSA_COMPARE_REAL_CONST
+    // The same comparison, then AND_INT with the boolean beneath and
+    // JUMP_FALSE on the conjunction (a `while` of two conditions).
+#define LOUSA_COMPARE_REAL_CONST_AND_BRANCH(name, expression)   \
+    i_##name:                                                   \
+    if (W(wrapSub(lsp, 2)) && W(wrapAdd(lsp, 2))) {             \
+        AT(lsp + 1) = ip->b;                                    \
+        AT(lsp + 2) = ip->a;                                    \
+        const double b = LOUSA_REAL_AT(lsp + 1);                \
+        const double a = LOUSA_REAL_AT(lsp - 1);                \
+        AT(lsp - 1) = (expression) ? 1 : 0;                     \
+        const Word v = AT(lsp - 2) & AT(lsp - 1);               \
+        AT(lsp - 2) = v;                                        \
+        lsp -= 3;                                               \
+        if (v == 1) NEXT();                                     \
+        TAKE();                                                 \
+    }                                                           \
+    goto slow;
+    LOUSA_COMPARE_REAL_CONST_AND_BRANCH(LtRealConstAndBranch, !(a >= b))
+    LOUSA_COMPARE_REAL_CONST_AND_BRANCH(LeRealConstAndBranch, !(a > b))
+#undef LOUSA_COMPARE_REAL_CONST_AND_BRANCH
 #undef LOUSA_REAL_AT
 
 i_Jump:

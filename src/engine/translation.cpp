@@ -225,9 +225,15 @@ Form match(const Original* w, const WordMemory& memory) {
             return f;
         }
         if (w[1].op == kLOAD_N && w[1].x == 2) {
-            if (level0(2, kADDR_UP) && w[3].op == kLOAD_N && w[3].x == 2 && isRealArith(w[4].op))
+            if (level0(2, kADDR_UP) && w[3].op == kLOAD_N && w[3].x == 2 && isRealArith(w[4].op)) {
+                if (w[4].op == kMUL_REAL && (w[5].op == kADD_REAL || w[5].op == kSUB_REAL))
+                    return form(w[5].op == kADD_REAL ? Iop::MulAddRealLocals : Iop::MulSubRealLocals, 6, a, w[2].y);
                 return form(byArith(w[4].op, Iop::AddRealLocals), 5, a, w[2].y);
-            if (isRealArith(w[2].op)) return form(byArith(w[2].op, Iop::AddRealLocal0), 3, a);
+            }
+            if (isRealArith(w[2].op)) {
+                if (w[3].op == kSTORE_N && w[3].x == 2) return form(byArith(w[2].op, Iop::AddRealLocal0Store), 4, a);
+                return form(byArith(w[2].op, Iop::AddRealLocal0), 3, a);
+            }
             return form(Iop::LoadReal0, 2, a);
         }
     }
@@ -259,8 +265,14 @@ Form match(const Original* w, const WordMemory& memory) {
         }
         if (w[1].op == kSTORE_N && w[1].x == 1) return form(Iop::StoreConstN1, 2, i.x);
     }
-    if (op == kPUSH_REAL && (w[1].op == kLT_REAL || w[1].op == kLE_REAL))
+    if (op == kPUSH_REAL && (w[1].op == kLT_REAL || w[1].op == kLE_REAL)) {
+        if (w[2].op == kAND_INT && w[3].op == kJUMP_FALSE) {
+            Form f = form(w[1].op == kLT_REAL ? Iop::LtRealConstAndBranch : Iop::LeRealConstAndBranch, 4, i.x, i.y);
+            f.target = w[3].x;
+            return f;
+        }
         return form(w[1].op == kLT_REAL ? Iop::LtRealConst : Iop::LeRealConst, 2, i.x, i.y);
+    }
     if ((isIntCompare(op) || op == kAND_INT) && w[1].op == kJUMP_FALSE) {
         Form f = form(op == kAND_INT ? Iop::AndBranch : compareOp(op, Iop::LtBranch, 1), 2);
         f.target = w[1].x;

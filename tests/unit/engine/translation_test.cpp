@@ -5,13 +5,18 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
+#include <map>
 #include <random>
+#include <regex>
+#include <sstream>
 #include <thread>
 #include <vector>
 
 #include "engine/loop.hpp"
 #include "engine/tier.hpp"
 #include "engine/translation.hpp"
+#include "tools/assembler.hpp"
 #include "vm/interpretador.hpp"
 #include "unit/vm/random_programs.hpp"
 
@@ -166,11 +171,72 @@ TEST(TranslationTier, ErrorsInsideFusedFormsMatchTheReference) {
         {"while loop, back by a JUMP after LINE, leaving by GT_INT",
          {62, 42, 126, 0, 3, 58, 0, 8, 1, 127, 0, 3, 58, 3, 18, 40, 29, 126, 0, 3, 64, 62, 43, 60, 13, 43}},
         {"constant stored into an element of the code", {62, 39, 58, 0, 127, 0, 4, 65, 0, 3, 24, 1, 1, 58, 9, 8, 1, 43}},
+        {"real sum stored into a heap pair", {62, 44, 89, 4, 103, 0, 0x3FF00000, 126, 0, 3, 121, 2, 2, 8, 2, 43}},
+        {"real product stored into the code", {62, 45, 58, 5, 103, 0, 0x40000000, 126, 0, 3, 121, 2, 86, 8, 2, 43}},
+        {"product of two real locals, the second wild, added",
+         {62, 46, 103, 0, 0x3FF00000, 126, 0, 3, 121, 2, 126, 0, 100000000, 121, 2, 86, 2, 43}},
+        {"NaN compared with a real constant, and-ed with true",
+         {62, 47, 58, 1, 103, 0, 0x7FF80000, 103, 0, 0x40100000, 77, 5, 40, 20, 62, 48, 43}},
+        {"real compared with a constant, and-ed with false, jump taken",
+         {62, 49, 58, 0, 103, 0, 0x3FF00000, 103, 0, 0x40100000, 75, 5, 40, 20, 62, 50, 43}},
     };
     for (const Case& c : cases) {
         std::vector<Word> code = {94, 4, 100, 4};
         code.insert(code.end(), c.body.begin(), c.body.end());
         expectSameAtEveryBudget(code, c.name);
+    }
+}
+
+// A bench listing with its tagged sizes (a line ending in ;@NAME or
+// ;@NAME+k, ;@NAME-k) made small: the last number on the line becomes the
+// size given for NAME, plus k.
+std::vector<Word> smallBenchProgram(const std::string& name, const std::map<std::string, Word>& sizes) {
+    std::ifstream in(std::string(LOUSA_SOURCE_DIR) + "/bench/programs/" + name + ".lst");
+    std::string line;
+    std::string listing;
+    const std::regex tag(R"(;\s*@([A-Z]+)([+-]\d+)?\s*$)");
+    const std::regex lastNumber(R"((-?\d+)(\s*)$)");
+    while (std::getline(in, line)) {
+        std::smatch m;
+        if (std::regex_search(line, m, tag) && sizes.contains(m[1].str())) {
+            const Word size = sizes.at(m[1].str()) + (m[2].matched ? std::stoi(m[2].str()) : 0);
+            std::string code = line.substr(0, line.find(';'));
+            code = std::regex_replace(code, lastNumber, std::to_string(size) + "$2");
+            line = code;
+        }
+        listing += line + "\n";
+    }
+    const tool::AsmResult result = tool::assemble(listing);
+    EXPECT_TRUE(result.ok()) << name;
+    EXPECT_FALSE(result.code.empty()) << name;
+    return result.code;
+}
+
+// The bench programs, laid out as the compiler lays out real programs, at
+// small sizes: their locals hold real values (which the random programs'
+// mostly zero frames do not), and budgets cut them all over their runs.
+TEST(TranslationTier, BenchProgramsAtSmallSizesMatchTheReference) {
+    const std::vector<std::pair<std::string, std::map<std::string, Word>>> programs = {
+        {"mandel", {{"W", 6}, {"H", 4}}}, {"fib", {{"N", 11}}},  {"sieve", {{"N", 400}}}, {"loop", {{"N", 300}}},
+        {"list", {{"N", 60}}},            {"sets", {{"N", 40}}}, {"strings", {{"N", 200}}},
+    };
+    std::mt19937 rng(99);
+    for (const auto& [name, sizes] : programs) {
+        const std::vector<Word> code = smallBenchProgram(name, sizes);
+        if (code.empty()) continue;
+        const Outcome whole = runOn(code, Tier::reference, 50'000'000);
+        ASSERT_FALSE(whole.error) << name << whole.text;
+        ASSERT_LT(whole.executed, 1'000'000U) << name << " must stay small";
+        ASSERT_GT(whole.executed, 1'000U) << name;
+        Outcome fast = runOn(code, Tier::fast);
+        fast.executed = whole.executed;
+        expectSame(fast, whole, name + ", no budget");
+        for (int cut = 0; cut < 60; ++cut) {
+            const std::uint64_t budget = 1 + rng() % whole.executed;
+            expectSame(runOn(code, Tier::fast, budget), runOn(code, Tier::reference, budget),
+                       name + ", budget " + std::to_string(budget));
+            if (::testing::Test::HasFatalFailure()) return;
+        }
     }
 }
 

@@ -140,7 +140,11 @@ inline std::vector<Word> randomProgram(std::mt19937& rng) {
                                          58, someWord(rng, codeGuess), 8, 1});
                 break;
             case 27: code.insert(code.end(), {126, 0, static_cast<Word>(rng() % 34) - 2, 127, 0, static_cast<Word>(rng() % 34) - 2, 8, 1}); break;
-            case 28:  // sometimes stored at the address beneath
+            case 28:  // sometimes stored at the address beneath; sometimes the two words beneath added and stored
+                if (rng() % 4 == 0) {
+                    code.insert(code.end(), {static_cast<Word>(rng() % 2 ? 1 : 114), 8, 1});
+                    break;
+                }
                 code.insert(code.end(), {58, static_cast<Word>(rng() % 4) - 1, static_cast<Word>(std::vector<Word>{1, 114, 85, 84}[rng() % 4])});
                 if (rng() % 2) code.insert(code.end(), {8, 1});
                 break;
@@ -153,7 +157,10 @@ inline std::vector<Word> randomProgram(std::mt19937& rng) {
                 code.insert(code.end(), {52, static_cast<Word>(rng() % 4)});
                 if (rng() % 3) code.insert(code.end(), {121, 1});
                 break;
-            case 32: code.insert(code.end(), {62, static_cast<Word>(rng() % 100), 127, 0, static_cast<Word>(rng() % 34) - 2}); break;
+            case 32:  // LINE and a local's value or address
+                code.insert(code.end(), {62, static_cast<Word>(rng() % 100), static_cast<Word>(rng() % 2 ? 127 : 126), 0,
+                                         static_cast<Word>(rng() % 34) - 2});
+                break;
             // Longer fused forms: a statement on locals, element address and
             // load, a constant stored at an address on the stack, real
             // operations on locals, a routine's scope and frame.
@@ -181,14 +188,21 @@ inline std::vector<Word> randomProgram(std::mt19937& rng) {
                 code.insert(code.end(), {58, rng() % 2 ? someWord(rng, codeGuess) : static_cast<Word>(-2 - rng() % 24),
                                          58, someWord(rng, codeGuess), 8, 1});
                 break;
-            case 38:  // a real local, or two, and a real operation
+            case 38: {  // a real local, or two, and a real operation; the result stored, or a product added
                 code.insert(code.end(), {126, static_cast<Word>(rng() % 4 == 0 ? 1 : 0), local(rng), 121, 2});
-                if (rng() % 2) code.insert(code.end(), {126, 0, local(rng), 121, 2});
+                const bool two = rng() % 2;
+                if (two) code.insert(code.end(), {126, 0, local(rng), 121, 2});
                 if (rng() % 4) code.push_back(static_cast<Word>(std::vector<Word>{2, 115, 86}[rng() % 3]));
+                if (rng() % 3 == 0) {
+                    if (two) code.push_back(static_cast<Word>(rng() % 2 ? 2 : 115));
+                    else code.insert(code.end(), {8, 2});
+                }
                 break;
-            case 39:  // a real constant compared with the real beneath
+            }
+            case 39:  // a real constant compared with the real beneath, sometimes and-ed and a JUMP_FALSE
                 code.insert(code.end(), {103, static_cast<Word>(rng()), static_cast<Word>(rng() % 3 == 0 ? 0x7FF80000 : rng()),
                                          static_cast<Word>(rng() % 2 ? 77 : 75)});
+                if (rng() % 2) code.insert(code.end(), {5, 40, -1});
                 break;
             case 40:  // one real local copied into another, sometimes into the code
                 code.insert(code.end(), {126, 0, rng() % 4 == 0 ? -static_cast<Word>(rng() % codeGuess) : local(rng), 126, 0,
