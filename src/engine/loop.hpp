@@ -1180,6 +1180,27 @@ i_Call1: {
     }
     goto slow;
 }
+i_CallLocalAddConst:
+i_CallLocalSubConst: {
+    // The argument (local a plus or minus b, with b left above it), then
+    // CALL d: the static link is read once the argument is written.
+    const Word source = wrapAdd(lbp, ip->a);
+    const Word top = wrapAdd(lsp, 1);
+    if (IN(source) && W(top) && W(wrapAdd(top, 3)) && (ip->d == 0 || IN(lbp))) {
+        const Word a = AT(source);
+        const Word b = ip->b;
+        AT(top + 1) = b;
+        AT(top) = ip->op == Iop::CallLocalAddConst ? wrapAdd(a, b) : wrapSub(a, b);
+        const Word link = ip->d == 0 ? lbp : AT(lbp);
+        AT(top + 1) = link;
+        AT(top + 2) = lbp;
+        AT(top + 3) = ip->c;
+        lsp = top + 3;
+        lbp = top + 1;
+        TAKE();
+    }
+    goto slow;
+}
     // ENTER n m's common case: a frame inside the contiguous memory and
     // under the memory limit; sp moves up and the new words are cleared.
 #define LOUSA_FRAME_FITS(n, m) \

@@ -246,8 +246,16 @@ Form match(const Original* w, const WordMemory& memory) {
             f.target = w[3].x;
             return f;
         }
-        if (w[1].op == kPUSH && (w[2].op == kADD_INT || w[2].op == kSUB_INT))
+        if (w[1].op == kPUSH && (w[2].op == kADD_INT || w[2].op == kSUB_INT)) {
+            // An argument worked out from a local, then the call: f(n - 1).
+            if (w[3].op == kCALL && (w[3].x == 0 || w[3].x == 1)) {
+                Form f = form(w[2].op == kADD_INT ? Iop::CallLocalAddConst : Iop::CallLocalSubConst, 4, a, w[1].x,
+                              wrapAdd(w[3].address, 3), w[3].x);
+                f.target = wrapAdd(w[3].address, w[3].y);
+                return f;
+            }
             return form(w[2].op == kADD_INT ? Iop::LocalAddConst : Iop::LocalSubConst, 3, a, w[1].x);
+        }
         if (level0(1, kLOAD_UP) && isIntArith(w[2].op)) return form(byArith(w[2].op, Iop::LocalsAdd), 3, a, w[1].y);
         if (w[1].op == kCHECK_INDEX && w[2].op == kINDEX_ADDR && w[2].x == 1) {
             if (w[3].op == kLOAD_N && w[3].x == 1) return form(Iop::ElementLoad, 4, a, w[1].x, w[1].y, w[2].y);

@@ -171,6 +171,7 @@ TEST(TranslationTier, ErrorsInsideFusedFormsMatchTheReference) {
         {"while loop, back by a JUMP after LINE, leaving by GT_INT",
          {62, 42, 126, 0, 3, 58, 0, 8, 1, 127, 0, 3, 58, 3, 18, 40, 29, 126, 0, 3, 64, 62, 43, 60, 13, 43}},
         {"constant stored into an element of the code", {62, 39, 58, 0, 127, 0, 4, 65, 0, 3, 24, 1, 1, 58, 9, 8, 1, 43}},
+        {"argument local + constant, a call and a return", {62, 51, 127, 0, 3, 58, 1, 1, 25, 0, 4, 43, 42, 1}},
         {"real sum stored into a heap pair", {62, 44, 89, 4, 103, 0, 0x3FF00000, 126, 0, 3, 121, 2, 2, 8, 2, 43}},
         {"real product stored into the code", {62, 45, 58, 5, 103, 0, 0x40000000, 126, 0, 3, 121, 2, 86, 8, 2, 43}},
         {"product of two real locals, the second wild, added",
