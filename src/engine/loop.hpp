@@ -929,11 +929,50 @@ i_IncLocal0Jump: {
     }
     goto slow;
 }
+    // The test at a loop's head, reached by a back edge: LOAD_UP 0 of the
+    // local at source pushed at top, PUSH b, compare c, JUMP_FALSE d, the
+    // same words written as the original instructions write them. A stop
+    // request at the jump stops at the test, which has not run then.
+#define LOUSA_LOOP_TEST(source, top)                                                              \
+    {                                                                                             \
+        const bool withLine = (ip->c & 8) != 0;                                                   \
+        if (halted(vm)) {                                                                         \
+            if constexpr (Budgeted) executed -= withLine ? 5U : 4U;                               \
+            vm.sp = lsp;                                                                          \
+            vm.bp = lbp;                                                                          \
+            /* LINE 2, LOAD_UP 3, PUSH 2, compare 1, JUMP_FALSE 2 words */                        \
+            vm.pc = wrapSub(ip->target, withLine ? 10 : 8);                                       \
+            return;                                                                               \
+        }                                                                                         \
+        if (withLine) vm.currentLine = ip->line;                                                  \
+        const Word a = AT(source);                                                                \
+        const Word b = ip->b;                                                                     \
+        bool holds = false;                                                                       \
+        switch (ip->c & 7) {                                                                      \
+            case 0: holds = a < b; break;                                                         \
+            case 1: holds = a <= b; break;                                                        \
+            case 2: holds = a > b; break;                                                         \
+            case 3: holds = a >= b; break;                                                        \
+            default: holds = a == b; break;                                                       \
+        }                                                                                         \
+        AT(top) = holds ? 1 : 0;                                                                  \
+        AT((top) + 1) = b;                                                                        \
+        if (holds) {                                                                              \
+            if (ip->link >= 0) {                                                                  \
+                ip = base + ip->link;                                                             \
+                DISPATCH();                                                                       \
+            }                                                                                     \
+            goto resolve;                                                                         \
+        }                                                                                         \
+        if (ip->e >= 0) {                                                                         \
+            ip = base + ip->e;                                                                    \
+            DISPATCH();                                                                           \
+        }                                                                                         \
+        goto resolve_exit;                                                                        \
+    }
 i_JumpTest:
 i_IncLocal0Test: {
-    // The jump (after the INC of local a) to the loop's test, and the test:
-    // the same words written as the original instructions write them. A stop
-    // request at the jump stops at the test, which has not run then.
+    // The jump (after the INC of local a) to the loop's test, and the test.
     const Word source = wrapAdd(lbp, ip->a);
     const Word top = wrapAdd(lsp, 1);
     const bool increments = ip->op == Iop::IncLocal0Test;
@@ -942,42 +981,28 @@ i_IncLocal0Test: {
             AT(top) = source;
             AT(source) = wrapAdd(AT(source), 1);
         }
-        const bool withLine = ip->c >= 8;
-        if (halted(vm)) {
-            if constexpr (Budgeted) executed -= withLine ? 5U : 4U;
-            vm.sp = lsp;
-            vm.bp = lbp;
-            vm.pc = wrapSub(ip->target, withLine ? 10 : 8);  // LINE 2, LOAD_UP 3, PUSH 2, compare 1, JUMP_FALSE 2 words
-            return;
-        }
-        if (withLine) vm.currentLine = ip->line;
-        const Word a = AT(source);
-        const Word b = ip->b;
-        bool holds = false;
-        switch (ip->c & 7) {
-            case 0: holds = a < b; break;
-            case 1: holds = a <= b; break;
-            case 2: holds = a > b; break;
-            case 3: holds = a >= b; break;
-            default: holds = a == b; break;
-        }
-        AT(top) = holds ? 1 : 0;
-        AT(top + 1) = b;
-        if (holds) {
-            if (ip->link >= 0) {
-                ip = base + ip->link;
-                DISPATCH();
-            }
-            goto resolve;
-        }
-        if (ip->e >= 0) {
-            ip = base + ip->e;
-            DISPATCH();
-        }
-        goto resolve_exit;
+        LOUSA_LOOP_TEST(source, top)
     }
     goto slow;
 }
+i_AddLocalTest: {
+    // ADDR_UP 0 a; LOAD_UP 0 a; LOAD_UP 0 f (or PUSH f, c + 16); ADD_INT;
+    // STORE_N 1, as LOUSA_SET_LOCAL writes it, then the JUMP and the test.
+    const Word address = wrapAdd(lbp, ip->a);
+    const Word top = wrapAdd(lsp, 1);
+    const bool constant = (ip->c & 16) != 0;
+    const Word other = wrapAdd(lbp, ip->f);
+    if (W(top) && W(wrapAdd(top, 2)) && W(address) && (constant || IN(other))) {
+        AT(top) = address;
+        AT(top + 1) = AT(address);
+        AT(top + 2) = constant ? ip->f : AT(other);
+        AT(top + 1) = wrapAdd(AT(top + 1), AT(top + 2));
+        AT(AT(top)) = AT(top + 1);
+        LOUSA_LOOP_TEST(address, top)
+    }
+    goto slow;
+}
+#undef LOUSA_LOOP_TEST
 i_CheckIndex: {
     const Word top = wrapAdd(lsp, 1);
     if (W(lsp) && W(top)) {
@@ -1065,35 +1090,41 @@ i_ElementLoad: {
     }
     goto slow;
 }
-i_ElementStoreConst: {
-    // ElementAddr's three instructions, then PUSH e; STORE_N 1 into the
-    // element: the stack words end as the five leave them (e over the index,
-    // the extent above it, the element's address in the base's place).
+i_ElementStoreConst:
+i_LocalElementStoreConst: {
+    // [LOAD_UP 0 f, the array's base;] ElementAddr's three instructions,
+    // then PUSH e; STORE_N 1 into the element: the stack words end as the
+    // five (or six) leave them (the element's address in the base's word,
+    // e above it, the extent above that). Nothing is written until the
+    // element is known; a heap element takes a zero at once (it can
+    // allocate nothing), any other value with pc at STORE_N.
+    const bool local = ip->op == Iop::LocalElementStoreConst;
+    const Word at = local ? wrapAdd(lsp, 1) : lsp;  // the base's word
+    const Word baseSlot = wrapAdd(lbp, ip->f);
     const Word source = wrapAdd(lbp, ip->a);
-    const Word top = wrapAdd(lsp, 1);
-    if (IN(source) && W(lsp) && W2(top)) {
-        const Word v = AT(source);
+    const Word top = wrapAdd(at, 1);
+    if ((!local || IN(baseSlot)) && IN(source) && W(at) && W2(top)) {
+        const Word arrayBase = local ? AT(baseSlot) : AT(at);
+        const Word v = local && source == at ? arrayBase : AT(source);
         if (v >= ip->b && v <= ip->c) {
             const Word offset = wrapMul(wrapSub(v, ip->b), ip->d);
-            const Word arrayBase = AT(lsp);
             const Word address = arrayBase < 0 ? wrapSub(arrayBase, offset) : wrapAdd(arrayBase, offset);
             if (W(address) || address < 0) {
                 AT(top + 1) = wrapAdd(wrapSub(ip->c, ip->b), 1);
-                AT(lsp) = address;
+                AT(at) = address;
                 AT(top) = ip->e;
-                --lsp;
+                if (!local) --lsp;
                 if (address >= 0) {
                     AT(address) = ip->e;
                     NEXT();
                 }
                 if (ip->e == 0) {
-                    // Storing a zero allocates nothing and cannot fail.
                     vm.heap.write(address, 0);
                     NEXT();
                 }
                 SYNC_OUT();
-                // pc at STORE_N: after LOAD_UP, CHECK_INDEX, INDEX_ADDR (three words each) and PUSH (two)
-                vm.pc = wrapAdd(vm.pc, 11);
+                // pc at STORE_N: after [LINE, ] [LOAD_UP, ] LOAD_UP, CHECK_INDEX, INDEX_ADDR and PUSH
+                vm.pc = wrapAdd(vm.pc, (ip->lined ? 2 : 0) + (local ? 14 : 11));
                 vm.heap.write(address, ip->e);
                 NEXT();
             }

@@ -119,7 +119,7 @@ std::int32_t Translation::entryFor(const WordMemory& memory, Word pc) {
     return existing >= 0 ? existing : translateRegion(memory, pc);
 }
 
-std::int32_t Translation::emit(Iop op, Word origin, Word a, Word b, Word c, Word target, Word d, Word e) {
+std::int32_t Translation::emit(Iop op, Word origin, Word a, Word b, Word c, Word target, Word d, Word e, Word f) {
     const auto index = static_cast<std::int32_t>(code_.size());
     Insn insn;
     insn.a = a;
@@ -127,9 +127,10 @@ std::int32_t Translation::emit(Iop op, Word origin, Word a, Word b, Word c, Word
     insn.c = c;
     insn.d = d;
     insn.e = e;
+    insn.f = f;
     insn.target = target;
     insn.op = op;
-    insn.weight = kIopTable[static_cast<std::size_t>(op)].weight;
+    insn.weight = static_cast<std::uint8_t>(kIopTable[static_cast<std::size_t>(op)].weight);
     code_.push_back(insn);
     origin_.push_back(origin);
     if (op != Iop::Goto && static_cast<UWord>(origin) < static_cast<UWord>(codeSize_) &&
@@ -180,7 +181,7 @@ struct Form {
     Word a = 0, b = 0, c = 0, d = 0, target = 0;
     Word used = 0;
     bool ends = false;
-    Word e = 0;
+    Word e = 0, f = 0;
 };
 
 // The longest window a form looks at, in original instructions.
@@ -264,6 +265,14 @@ Form match(const Original* w, const WordMemory& memory) {
             return form(Iop::ElementAddr, 3, a, w[1].x, w[1].y, w[2].y);
         }
         if (isIntArith(w[1].op)) return form(byArith(w[1].op, Iop::AddLocal0), 2, a);
+        // The array's base in a local (a pointer, a var parameter), then a
+        // constant stored into its element.
+        if (level0(1, kLOAD_UP) && w[2].op == kCHECK_INDEX && w[3].op == kINDEX_ADDR && w[3].x == 1 && w[4].op == kPUSH &&
+            w[5].op == kSTORE_N && w[5].x == 1) {
+            Form f = form(Iop::LocalElementStoreConst, 6, w[1].y, w[2].x, w[2].y, w[3].y, w[4].x);
+            f.f = a;
+            return f;
+        }
     }
     if (op == kPUSH) {
         if (isIntArith(w[1].op)) return form(byArith(w[1].op, Iop::AddConst), 2, i.x);
@@ -368,6 +377,37 @@ Form match(const Original* w, const WordMemory& memory) {
     return f;
 }
 
+// The test at a loop's head, when it is [LINE; ] LOAD_UP 0 local; PUSH k;
+// an integer comparison; JUMP_FALSE exit.
+struct LoopTest {
+    bool found = false;
+    bool withLine = false;
+    Word line = 0, local = 0, constant = 0, compare = 0, exit = 0;
+    Word body = 0;  // the address after the JUMP_FALSE
+};
+
+LoopTest loopTestAt(const Reader& reader, Word head) {
+    LoopTest test;
+    Original t = reader.at(head);
+    test.withLine = t.op == kLINE;
+    if (test.withLine) {
+        test.line = t.x;
+        t = reader.after(t);
+    }
+    const Original k = t.op >= 0 ? reader.after(t) : Original{};
+    const Original cmp = k.op >= 0 ? reader.after(k) : Original{};
+    const Original jf = cmp.op >= 0 ? reader.after(cmp) : Original{};
+    if (t.op == kLOAD_UP && t.x == 0 && k.op == kPUSH && isIntCompare(cmp.op) && jf.op == kJUMP_FALSE) {
+        test.found = true;
+        test.local = t.y;
+        test.constant = k.x;
+        test.compare = static_cast<Word>(compareOp(cmp.op, Iop::LtInt, 1)) - static_cast<Word>(Iop::LtInt);
+        test.exit = jf.x;
+        test.body = jf.address + jf.length;
+    }
+    return test;
+}
+
 // Where a region's instructions jump to inside the region itself: the first
 // instructions up to the region's likely end, one at a time.
 std::vector<Word> targetsWithin(const Reader& reader, Word start, const std::vector<std::int32_t>& entries) {
@@ -460,24 +500,36 @@ std::int32_t Translation::translateRegion(const WordMemory& memory, Word start) 
         // or out at the JUMP_FALSE's target. The test's words are read here too.
         Word testLine = 0;
         if (f.op == Iop::Jump || (f.op == Iop::IncLocal0Jump && !lined)) {
-            Original t = reader.at(f.target);
-            const bool withLine = t.op == kLINE;
-            if (withLine) {
-                testLine = t.x;
-                t = reader.after(t);
-            }
-            const Original k = t.op >= 0 ? reader.after(t) : Original{};
-            const Original cmp = k.op >= 0 ? reader.after(k) : Original{};
-            const Original jf = cmp.op >= 0 ? reader.after(cmp) : Original{};
-            if (t.op == kLOAD_UP && t.x == 0 && k.op == kPUSH && isIntCompare(cmp.op) && jf.op == kJUMP_FALSE &&
-                (f.op == Iop::Jump || t.y == f.a)) {
-                const Word head = f.target;
+            const Word head = f.target;
+            const LoopTest test = loopTestAt(reader, head);
+            if (test.found && (f.op == Iop::Jump || test.local == f.a)) {
                 f.op = f.op == Iop::Jump ? Iop::JumpTest : Iop::IncLocal0Test;
-                f.a = t.y;
-                f.b = k.x;
-                f.c = static_cast<Word>(compareOp(cmp.op, Iop::LtInt, 1)) - static_cast<Word>(Iop::LtInt) + (withLine ? 8 : 0);
-                f.d = jf.x;
-                f.target = jf.address + jf.length;
+                f.a = test.local;
+                f.b = test.constant;
+                f.c = test.compare + (test.withLine ? 8 : 0);
+                f.d = test.exit;
+                f.target = test.body;
+                testLine = test.line;
+                std::fill_n(covered_.begin() + head, f.target - head, std::uint8_t{1});
+            }
+        }
+        // v := v + w or v := v + k, then a JUMP back to a loop's test of v
+        // (the step at the end of a `while` body): the three are one. The
+        // test's LINE and the statement's cannot both be kept.
+        if ((f.op == Iop::SetLocalAddLocal || f.op == Iop::SetLocalAddConst) && f.a == f.b) {
+            const Original jump = reader.at(wrapAdd(at, f.used));
+            const LoopTest test = jump.op == kJUMP && !isTarget(jump.address) ? loopTestAt(reader, jump.x) : LoopTest{};
+            if (test.found && test.local == f.a && !(lined && test.withLine)) {
+                const Word head = jump.x;
+                f.f = f.c;
+                f.c = test.compare + (test.withLine ? 8 : 0) + (f.op == Iop::SetLocalAddConst ? 16 : 0);
+                f.op = Iop::AddLocalTest;
+                f.b = test.constant;
+                f.d = test.exit;
+                f.target = test.body;
+                f.used += jump.length;
+                f.ends = true;
+                testLine = test.line;
                 std::fill_n(covered_.begin() + head, f.target - head, std::uint8_t{1});
             }
         }
@@ -486,18 +538,17 @@ std::int32_t Translation::translateRegion(const WordMemory& memory, Word start) 
             for (Word n = 1; n < i.length - 1; ++n) names_.push_back(static_cast<char>(memory.read(static_cast<UWord>(at + n)) & 0xFF));
             f.b = static_cast<Word>(names_.size()) - f.a;
         }
-        const std::int32_t index = emit(f.op, at, f.a, f.b, f.c, f.target, f.d, f.e);
+        const std::int32_t index = emit(f.op, at, f.a, f.b, f.c, f.target, f.d, f.e, f.f);
+        Insn& insn = code_[static_cast<std::size_t>(index)];
+        if (f.op == Iop::JumpTest || f.op == Iop::IncLocal0Test || f.op == Iop::AddLocalTest) {
+            insn.line = testLine;
+            insn.e = -1;  // the exit's translation, linked on first use
+            if ((insn.c & 8) != 0) ++insn.weight;
+        }
         if (lined) {
-            Insn& insn = code_[static_cast<std::size_t>(index)];
             insn.lined = true;
             insn.line = i.x;
             ++insn.weight;
-        }
-        if (f.op == Iop::JumpTest || f.op == Iop::IncLocal0Test) {
-            Insn& insn = code_[static_cast<std::size_t>(index)];
-            insn.line = testLine;
-            insn.e = -1;  // the exit's translation, linked on first use
-            if (insn.c >= 8) ++insn.weight;
         }
         std::fill_n(covered_.begin() + at, std::min<Word>(f.used, codeSize_ - at), std::uint8_t{1});
         next = wrapAdd(at, f.used);

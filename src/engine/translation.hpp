@@ -49,16 +49,17 @@ inline constexpr IopInfo kIopTable[kIopCount] = {
 
 struct Insn {
     const void* handler = nullptr;  // the loop's label for op, filled by the loop
-    Word a = 0, b = 0, c = 0, d = 0, e = 0;
+    Word a = 0, b = 0, c = 0, d = 0, e = 0, f = 0;
     Word target = 0;                // original jump target (t)
     std::int32_t link = -1;         // index of target's translation, once known
     Iop op = Iop::Generic;
-    std::uint16_t weight = 1;
+    std::uint8_t weight = 1;
     // The LINE before the form, folded into it: the instruction stands for
     // LINE line first (its weight counts it, its original address is the LINE's).
     bool lined = false;
     Word line = 0;
 };
+static_assert(sizeof(Insn) <= 48, "an internal instruction fits in 48 bytes");
 
 class Translation {
 public:
@@ -94,7 +95,8 @@ public:
 private:
     void reset();
     std::int32_t translateRegion(const WordMemory& memory, Word start);
-    std::int32_t emit(Iop op, Word origin, Word a = 0, Word b = 0, Word c = 0, Word target = 0, Word d = 0, Word e = 0);
+    std::int32_t emit(Iop op, Word origin, Word a = 0, Word b = 0, Word c = 0, Word target = 0, Word d = 0, Word e = 0,
+                      Word f = 0);
     // Whether a LINE may be folded into an instruction of this kind: not into
     // one that runs an original handler at its own address, or whose common
     // case writes the registers back with pc at one of its instructions.

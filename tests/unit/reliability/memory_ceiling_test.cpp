@@ -55,6 +55,34 @@ TEST(MemoryCeiling, RunawayProgramsEndWithTheMemoryMessageAtAboutTheCeiling) {
     }
 }
 
+// A constant stored into heap elements a page apart reaches the ceiling in
+// the STORE_N: both engines stop there, with its line, sp and count, whether
+// the array's base comes from the local just before or from further back.
+TEST(MemoryCeiling, ElementStoresReachItAtTheStoreInBothEngines) {
+    const std::string head = "ENTER_JUMP 2 100 s\ns: LINE 1\nADDR_UP 0 3\nNEW 100000000\nSTORE_N 1\n";
+    const std::string element = "LOAD_UP 0 4\nCHECK_INDEX 0 99999999\nINDEX_ADDR 1 1\nPUSH 5\nSTORE_N 1\n";
+    const std::string step = "ADDR_UP 0 4\nLOAD_UP 0 4\nPUSH 1024\nADD_INT\nSTORE_N 1\nJUMP t\n";
+    for (const std::string& loop : {"t: LINE 7\nLOAD_UP 0 3\n" + element, "t: LOAD_UP 0 3\nLINE 7\n" + element}) {
+        SCOPED_TRACE(loop);
+        const std::vector<Word> code = assembled(head + loop + step);
+        Word pc[2] = {}, sp[2] = {};
+        std::uint64_t executed[2] = {};
+        for (const Tier tier : {Tier::reference, Tier::fast}) {
+            Interpretador m(code, "", nullptr);
+            m.tier = tier;
+            m.memoryAccount.ceiling = 256 * 1024;
+            const int t = tier == Tier::fast ? 1 : 0;
+            executed[t] = m.runBudget(10'000'000);
+            EXPECT_EQ(m.runtimeErrorText, test::errorText(7, test::kTooMuchMemory));
+            pc[t] = m.pc;
+            sp[t] = m.sp;
+        }
+        EXPECT_EQ(pc[1], pc[0]);
+        EXPECT_EQ(sp[1], sp[0]);
+        EXPECT_EQ(executed[1], executed[0]);
+    }
+}
+
 // Loops that free what they take run on under a small ceiling: what is given
 // back is credited, and replaced set values do not pile up.
 TEST(MemoryCeiling, WhatIsGivenBackCanBeUsedAgain) {

@@ -179,7 +179,10 @@ inline std::vector<Word> randomProgram(std::mt19937& rng) {
                                          static_cast<Word>(std::vector<Word>{1, 114, 73, 74, 18, 19, 45}[rng() % 7])});
                 break;
             case 36:  // the heap block's element: address, or address and load
-                code.insert(code.end(), {127, 0, 3, 127, 0, local(rng), 65, static_cast<Word>(rng() % 3) - 1,
+                // The base from a local (the heap block's pointer), or a frame address.
+                if (rng() % 3 == 0) code.insert(code.end(), {126, 0, local(rng)});
+                else code.insert(code.end(), {127, 0, 3});
+                code.insert(code.end(), {127, 0, local(rng), 65, static_cast<Word>(rng() % 3) - 1,
                                          static_cast<Word>(rng() % 30), 24, 1, static_cast<Word>(rng() % 2 + 1)});
                 if (rng() % 3 == 0) code.insert(code.end(), {121, 1});
                 else if (rng() % 2) code.insert(code.end(), {58, someWord(rng, codeGuess), 8, 1});
@@ -224,7 +227,19 @@ inline std::vector<Word> randomProgram(std::mt19937& rng) {
                 code.insert(code.end(), {127, 0, slot, 58, static_cast<Word>(rng() % 6),
                                          static_cast<Word>(std::vector<Word>{73, 74, 18, 19, 45}[rng() % 5]), 40, 0});
                 const std::size_t exit = code.size() - 1;
-                code.insert(code.end(), {126, 0, slot, 64});
+                if (rng() % 3 == 0) {
+                    // slot := slot + k, or slot := slot + step with step a local set to k (or the slot itself)
+                    const Word k = static_cast<Word>(rng() % 3) + 1;
+                    if (rng() % 2) {
+                        const Word step = local(rng);
+                        code.insert(code.end(), {126, 0, step, 58, k, 8, 1, 126, 0, slot, 127, 0, slot, 127, 0, step});
+                    } else {
+                        code.insert(code.end(), {126, 0, slot, 127, 0, slot, 58, k});
+                    }
+                    code.insert(code.end(), {1, 8, 1});
+                } else {
+                    code.insert(code.end(), {126, 0, slot, 64});
+                }
                 if (rng() % 2) code.insert(code.end(), {62, static_cast<Word>(rng() % 100)});
                 code.insert(code.end(), {60, head});
                 code[exit] = static_cast<Word>(code.size());
