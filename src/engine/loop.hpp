@@ -1063,28 +1063,40 @@ i_FieldLoad:
     goto slow;
 #undef LOUSA_TOP_FROM
 i_ElementAddr:
-i_ElementLoad: {
-    // LOAD_UP 0 a pushes the index above the array's base; CHECK_INDEX turns
-    // it into its offset from b and pushes the extent; INDEX_ADDR replaces
-    // the base by the element's address. ElementLoad then loads that word,
-    // when it is a dense or heap word (decided before anything is written).
+i_ElementLoad:
+i_LocalElementLoad:
+i_LocalElementLoadBranch: {
+    // [LOAD_UP 0 f, the array's base;] LOAD_UP 0 a pushes the index above
+    // the base; CHECK_INDEX turns it into its offset from b and pushes the
+    // extent; INDEX_ADDR replaces the base by the element's address. The
+    // loads then load that word, when it is a dense or heap word (decided
+    // before anything is written), and the branch pops it for JUMP_FALSE.
+    const Iop op = ip->op;
+    const bool local = op == Iop::LocalElementLoad || op == Iop::LocalElementLoadBranch;
+    const Word at = local ? wrapAdd(lsp, 1) : lsp;  // the base's word
+    const Word baseSlot = wrapAdd(lbp, ip->f);
     const Word source = wrapAdd(lbp, ip->a);
-    const Word top = wrapAdd(lsp, 1);
-    if (IN(source) && W(lsp) && W2(top)) {
-        const Word v = AT(source);
+    const Word top = wrapAdd(at, 1);
+    if ((!local || IN(baseSlot)) && IN(source) && W(at) && W2(top)) {
+        const Word arrayBase = local ? AT(baseSlot) : AT(at);
+        const Word v = local && source == at ? arrayBase : AT(source);
         if (v >= ip->b && v <= ip->c) {
             const Word index = wrapSub(v, ip->b);
             const Word offset = wrapMul(index, ip->d);
-            const Word arrayBase = AT(lsp);
             const Word address = arrayBase < 0 ? wrapSub(arrayBase, offset) : wrapAdd(arrayBase, offset);
-            const bool loads = ip->op == Iop::ElementLoad;
+            const bool loads = op != Iop::ElementAddr;
             if (!loads || IN(address) || address < 0) {
                 AT(top) = index;
                 AT(top + 1) = wrapAdd(wrapSub(ip->c, ip->b), 1);
-                AT(lsp) = address;
+                AT(at) = address;
                 if (!loads) NEXT();
-                AT(lsp) = IN(address) ? AT(address) : vm.heap.read(address);
-                NEXT();
+                AT(at) = IN(address) ? AT(address) : vm.heap.read(address);
+                lsp = at;
+                if (op != Iop::LocalElementLoadBranch) NEXT();
+                const Word value = AT(at);
+                lsp = wrapSub(at, 1);
+                if (value == 1) NEXT();
+                TAKE();
             }
         }
     }

@@ -265,13 +265,22 @@ Form match(const Original* w, const WordMemory& memory) {
             return form(Iop::ElementAddr, 3, a, w[1].x, w[1].y, w[2].y);
         }
         if (isIntArith(w[1].op)) return form(byArith(w[1].op, Iop::AddLocal0), 2, a);
-        // The array's base in a local (a pointer, a var parameter), then a
-        // constant stored into its element.
-        if (level0(1, kLOAD_UP) && w[2].op == kCHECK_INDEX && w[3].op == kINDEX_ADDR && w[3].x == 1 && w[4].op == kPUSH &&
-            w[5].op == kSTORE_N && w[5].x == 1) {
-            Form f = form(Iop::LocalElementStoreConst, 6, w[1].y, w[2].x, w[2].y, w[3].y, w[4].x);
-            f.f = a;
-            return f;
+        // The array's base in a local (a pointer, a var parameter), then its
+        // element loaded (and tested), or a constant stored into it.
+        if (level0(1, kLOAD_UP) && w[2].op == kCHECK_INDEX && w[3].op == kINDEX_ADDR && w[3].x == 1) {
+            Form f;
+            if (w[4].op == kLOAD_N && w[4].x == 1) {
+                const bool tests = w[5].op == kJUMP_FALSE;
+                f = form(tests ? Iop::LocalElementLoadBranch : Iop::LocalElementLoad, tests ? 6 : 5, w[1].y, w[2].x, w[2].y,
+                         w[3].y);
+                if (tests) f.target = w[5].x;
+            } else if (w[4].op == kPUSH && w[5].op == kSTORE_N && w[5].x == 1) {
+                f = form(Iop::LocalElementStoreConst, 6, w[1].y, w[2].x, w[2].y, w[3].y, w[4].x);
+            }
+            if (f.used > 0) {
+                f.f = a;
+                return f;
+            }
         }
     }
     if (op == kPUSH) {

@@ -184,7 +184,10 @@ inline std::vector<Word> randomProgram(std::mt19937& rng) {
                 else code.insert(code.end(), {127, 0, 3});
                 code.insert(code.end(), {127, 0, local(rng), 65, static_cast<Word>(rng() % 3) - 1,
                                          static_cast<Word>(rng() % 30), 24, 1, static_cast<Word>(rng() % 2 + 1)});
-                if (rng() % 3 == 0) code.insert(code.end(), {121, 1});
+                if (rng() % 3 == 0) {
+                    code.insert(code.end(), {121, 1});
+                    if (rng() % 2) code.insert(code.end(), {40, -1});
+                }
                 else if (rng() % 2) code.insert(code.end(), {58, someWord(rng, codeGuess), 8, 1});
                 break;
             case 37:  // a constant stored at an address pushed before: heap, frame, code or wild
@@ -195,11 +198,12 @@ inline std::vector<Word> randomProgram(std::mt19937& rng) {
                 code.insert(code.end(), {126, static_cast<Word>(rng() % 4 == 0 ? 1 : 0), local(rng), 121, 2});
                 const bool two = rng() % 2;
                 if (two) code.insert(code.end(), {126, 0, local(rng), 121, 2});
-                if (rng() % 4) code.push_back(static_cast<Word>(std::vector<Word>{2, 115, 86}[rng() % 3]));
-                if (rng() % 3 == 0) {
-                    if (two) code.push_back(static_cast<Word>(rng() % 2 ? 2 : 115));
-                    else code.insert(code.end(), {8, 2});
+                if (two && rng() % 3 == 0) {
+                    code.insert(code.end(), {86, static_cast<Word>(rng() % 2 ? 2 : 115)});
+                    break;
                 }
+                if (rng() % 4) code.push_back(static_cast<Word>(std::vector<Word>{2, 115, 86}[rng() % 3]));
+                if (!two && rng() % 3 == 0) code.insert(code.end(), {8, 2});
                 break;
             }
             case 39:  // a real constant compared with the real beneath, sometimes and-ed and a JUMP_FALSE
