@@ -51,5 +51,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     const std::vector<lousa::Word> code = lousa::parseCodeText(text);
     check(code == referenceParse(text));
+    // In pieces, as the loader hands the text on: the first byte sets the
+    // pieces' length.
+    const std::size_t piece = size == 0 ? 1 : data[0] % 17 + 1;
+    lousa::CodeTextParser parser;
+    parser.begin(size);
+    for (std::size_t at = 0; at < size; at += piece) parser.take(text.substr(at, piece));
+    check(parser.finish() == code);
     return 0;
 }

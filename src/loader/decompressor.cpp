@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <optional>
-#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -18,7 +18,7 @@ namespace {
 
 // Stream bytes are read in pieces of this size (the file is never held
 // whole); a piece of a stream in memory is used where it lies.
-constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
+constexpr std::size_t kPieceBytes = kFilePieceBytes;
 
 // Where the stream's bits are: three bytes or more end with the last data
 // byte, its count of valid bits and a trailer byte; shorter streams are all
@@ -79,13 +79,11 @@ struct Counter {
 // and positions past the window's end read 0. A copy takes all its bytes
 // from the window as it was before the copy. A file that changed between
 // the passes cannot make it write past its room: decoding ends there.
-struct Writer {
+struct WindowWriter {
     static constexpr bool kCountsOnly = false;
     static constexpr std::size_t kSlack = 64;
     char* out = nullptr;
-    std::size_t room = 0;
     std::size_t size = 0;
-    [[nodiscard]] bool overLimit() const { return size > room; }
     bool literal(std::uint8_t byte) {
         out[size++] = static_cast<char>(byte);
         return true;
@@ -107,6 +105,39 @@ struct Writer {
         }
         size += length;
         return true;
+    }
+};
+
+// Into one buffer of room + kSlack bytes, the text whole.
+struct Writer : WindowWriter {
+    std::size_t room = 0;
+    [[nodiscard]] bool overLimit() const { return size > room; }
+};
+
+// Into a buffer of kPieceBytes + kSlack bytes, the text handed on to a
+// TextSink in pieces: once past kPieceBytes, all but the last kWindowSize
+// bytes go on and those move to the buffer's start. Window positions still
+// count from the same output byte as in one buffer, since the base of a
+// full window is always size - kWindowSize. `room` bounds the whole text as
+// the room of one buffer does; nothing past it is handed on.
+struct PieceWriter : WindowWriter {
+    TextSink* sink = nullptr;
+    std::size_t handed = 0;  // output bytes before out[0]
+    std::size_t room = 0;
+
+    bool overLimit() {
+        if (size > kPieceBytes) [[unlikely]]
+            passOn(size - kWindowSize);
+        return handed + size > room;
+    }
+    // Hands on the first `count` bytes of the buffer (as far as the room
+    // goes) and moves the rest to its start.
+    void passOn(std::size_t count) {
+        const std::size_t within = handed < room ? std::min(count, room - handed) : 0;
+        if (within > 0) sink->take({out, within});
+        std::memmove(out, out + count, size - count);
+        handed += count;
+        size -= count;
     }
 };
 
@@ -225,22 +256,29 @@ constexpr std::size_t kOnePassBytes = std::size_t{16} << 20;
 
 // A larger stream is walked twice: once to count its text, which is refused
 // past the limit before anything is allocated for it, then to decode it
-// into room for exactly that text.
+// into room for exactly that text. The room the text needs, or nothing when
+// it is refused.
+template <class Source>
+std::optional<std::size_t> roomFor(Source& source, const Layout& layout, std::size_t limit) {
+    const std::size_t room = mostTextFor(layout.total);
+    if (room <= std::min(limit, kOnePassBytes)) return room;
+    Counter counter;
+    counter.limit = limit;
+    bool ranShort = false;
+    walkStream(source, layout, counter, ranShort);
+    if (counter.overLimit()) return std::nullopt;
+    return counter.size;
+}
+
 template <class Source>
 DecodeResult decodeFrom(Source& source, const Layout& layout, std::size_t limit) {
     DecodeResult result;
-    std::size_t room = mostTextFor(layout.total);
-    if (room > std::min(limit, kOnePassBytes)) {
-        Counter counter;
-        counter.limit = limit;
-        bool ranShort = false;
-        walkStream(source, layout, counter, ranShort);
-        if (counter.overLimit()) {
-            result.tooLarge = true;
-            return result;
-        }
-        room = counter.size;
+    const std::optional<std::size_t> most = roomFor(source, layout, limit);
+    if (!most) {
+        result.tooLarge = true;
+        return result;
     }
+    const std::size_t room = *most;
     result.text.resize(room + Writer::kSlack);
     Writer writer;
     writer.out = result.text.data();
@@ -270,18 +308,48 @@ std::size_t readAt(int fd, std::uint8_t* into, std::size_t count, std::uint64_t 
 }
 
 // A stream in a file, from offset `start`: each piece is read into one
-// buffer. Bytes the file no longer holds (it shrank while being read) read 0.
+// buffer of kPieceBytes. Bytes the file no longer holds (it shrank while
+// being read) read 0.
 struct FileSource {
     int fd;
     std::uint64_t start;
-    std::vector<std::uint8_t> buffer = std::vector<std::uint8_t>(kPieceBytes);
+    std::uint8_t* buffer;
     const std::uint8_t* piece(std::size_t first, std::size_t end) {
         const std::size_t count = end - first;
-        const std::size_t got = readAt(fd, buffer.data(), count, start + first);
-        std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(got), buffer.begin() + static_cast<std::ptrdiff_t>(count), 0);
-        return buffer.data();
+        const std::size_t got = readAt(fd, buffer, count, start + first);
+        std::fill(buffer + got, buffer + count, std::uint8_t{0});
+        return buffer;
     }
 };
+
+// The outcome of decoding into a sink (the text went to the sink).
+struct SinkResult {
+    bool ranShort = false;
+    bool tooLarge = false;
+};
+
+// Decodes a stream into the sink through a buffer of kPieceBytes.
+template <class Source>
+SinkResult decodeInto(Source& source, const Layout& layout, std::size_t limit, TextSink& sink) {
+    SinkResult result;
+    const std::optional<std::size_t> room = roomFor(source, layout, limit);
+    if (!room) {
+        result.tooLarge = true;
+        return result;
+    }
+    sink.begin(*room);
+    // Not zero-filled: the decoder reads only bytes it wrote (a copy's
+    // block may carry unwritten bytes along, but only past the text's end,
+    // where they are written over before they are read or handed on).
+    const std::unique_ptr<char[]> buffer = std::make_unique_for_overwrite<char[]>(kPieceBytes + Writer::kSlack);
+    PieceWriter writer;
+    writer.out = buffer.get();
+    writer.sink = &sink;
+    writer.room = *room;
+    walkStream(source, layout, writer, result.ranShort);
+    writer.passOn(writer.size);
+    return result;
+}
 
 }  // namespace
 
@@ -323,22 +391,21 @@ namespace {
 // marker, the length byte and the name), or nothing when it holds none. The
 // file is scanned in pieces that overlap by two bytes, so that a marker
 // split between pieces is found.
-std::optional<std::uint64_t> findStreamInFile(int fd, std::uint64_t size) {
-    std::vector<std::uint8_t> buffer(kPieceBytes);
+std::optional<std::uint64_t> findStreamInFile(int fd, std::uint64_t size, std::uint8_t* buffer) {
     std::uint64_t offset = 0;  // of buffer[0] in the file
     std::size_t kept = 0;      // bytes carried over from the previous piece
     std::optional<std::uint64_t> start;
     while (offset + kept < size) {
-        const std::size_t got = readAt(fd, buffer.data() + kept, buffer.size() - kept, offset + kept);
+        const std::size_t got = readAt(fd, buffer + kept, kPieceBytes - kept, offset + kept);
         if (got == 0) break;
         const std::size_t held = kept + got;
-        const std::size_t at = findPayload({reinterpret_cast<const char*>(buffer.data()), held});
+        const std::size_t at = findPayload({reinterpret_cast<const char*>(buffer), held});
         if (at != std::string_view::npos) {
             start = offset + at;
             break;
         }
         kept = std::min<std::size_t>(2, held);
-        std::memmove(buffer.data(), buffer.data() + held - kept, kept);
+        std::memmove(buffer, buffer + held - kept, kept);
         offset += held - kept;
     }
     if (!start || *start >= size) return std::nullopt;
@@ -364,33 +431,58 @@ void readWholeFile(int fd, std::string& contents) {
     contents.resize(filled);
 }
 
-DecodeResult decodeFile(int fd, std::size_t limit) {
+SinkResult decodeFile(int fd, std::size_t limit, TextSink& sink) {
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         std::string contents;
         readWholeFile(fd, contents);
-        return decodeStream(payloadStream(contents), limit);
+        const DecodeResult decoded = decodeStream(payloadStream(contents), limit);
+        if (!decoded.tooLarge) {
+            sink.begin(decoded.text.size());
+            if (!decoded.text.empty()) sink.take(decoded.text);
+        }
+        return {decoded.ranShort, decoded.tooLarge};
     }
+    // Not zero-filled: only bytes read (or filled in for a file that shrank)
+    // are looked at.
+    const std::unique_ptr<std::uint8_t[]> buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kPieceBytes);
     const auto size = static_cast<std::uint64_t>(info.st_size);
-    const std::optional<std::uint64_t> start = findStreamInFile(fd, size);
-    if (!start) return decodeStream({}, limit);
+    const std::optional<std::uint64_t> start = findStreamInFile(fd, size, buffer.get());
+    if (!start) {
+        MemorySource none{nullptr};
+        return decodeInto(none, Layout::of(0, 0, 0), limit, sink);
+    }
     const auto streamSize = static_cast<std::size_t>(size - *start);
     std::uint8_t end[3] = {};
     if (streamSize >= 3) readAt(fd, end, 3, size - 3);
-    FileSource source{fd, *start};
-    return decodeFrom(source, Layout::of(streamSize, end[0], end[1]), limit);
+    FileSource source{fd, *start, buffer.get()};
+    return decodeInto(source, Layout::of(streamSize, end[0], end[1]), limit, sink);
 }
+
+// Collects the text in one string.
+class StringSink final : public TextSink {
+public:
+    void begin(std::size_t /*mostBytes*/) override {}
+    void take(std::string_view piece) override { text.append(piece); }
+    std::string text;
+};
 
 }  // namespace
 
-std::string decompressPayload(const std::string& path, std::size_t limit) {
+void decompressPayload(const std::string& path, TextSink& sink, std::size_t limit) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         std::printf("\nCould not open program file %s... Aborting operation", path.c_str());
         std::fflush(stdout);
         throw PayloadOpenError{};
     }
-    DecodeResult decoded = decodeFile(fd, limit);
+    SinkResult decoded;
+    try {
+        decoded = decodeFile(fd, limit, sink);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
     ::close(fd);
     // A text past the limit is refused as a damaged stream is reported, and
     // nothing of it runs.
@@ -398,7 +490,12 @@ std::string decompressPayload(const std::string& path, std::size_t limit) {
         std::fputs("Error..", stdout);
         std::fflush(stdout);
     }
-    return std::move(decoded.text);
+}
+
+std::string decompressPayload(const std::string& path, std::size_t limit) {
+    StringSink sink;
+    decompressPayload(path, sink, limit);
+    return std::move(sink.text);
 }
 
 }  // namespace lousa

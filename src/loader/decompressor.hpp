@@ -24,6 +24,27 @@ struct DecodeResult {
     bool tooLarge = false;
 };
 
+// A packed file is read, and its text handed on, in pieces of this size; a
+// piece of text keeps the decoder's window of kWindowSize bytes before it.
+// The process never holds the file or the text whole, and touches only these
+// few pages for them.
+inline constexpr std::size_t kFilePieceBytes = std::size_t{16} << 10;
+
+// Takes a decoded text in order, piece by piece: begin once with the most
+// bytes the text can have (before any piece, and only for a text that is
+// decoded at all), then take for each piece.
+class TextSink {
+public:
+    virtual void begin(std::size_t mostBytes) = 0;
+    virtual void take(std::string_view piece) = 0;
+
+protected:
+    TextSink() = default;
+    ~TextSink() = default;
+    TextSink(const TextSink&) = default;
+    TextSink& operator=(const TextSink&) = default;
+};
+
 // Decodes a compressed stream (data bytes, last-byte bit count, trailer).
 // The stream is walked twice: once to count the text, which is refused when
 // longer than `limit`, then to write it into a string of exactly that size.
@@ -38,9 +59,13 @@ std::size_t findPayload(std::string_view container);
 std::string_view payloadStream(std::string_view container);
 
 // Opens the file, prints the loader's messages on failure or on a short
-// stream, and returns the decoded code text. Throws when it cannot be opened.
-// The file is read in pieces, never whole; a text longer than `limit` is
-// refused as a damaged stream is reported ("Error..") and gives no text.
+// stream, and hands the decoded code text to `sink`. Throws when it cannot be
+// opened. The file is read in pieces, never whole; a text longer than
+// `limit` is refused as a damaged stream is reported ("Error..") and gives
+// the sink nothing.
+void decompressPayload(const std::string& path, TextSink& sink, std::size_t limit = kMaxCodeTextBytes);
+
+// The same, the text returned whole.
 std::string decompressPayload(const std::string& path, std::size_t limit = kMaxCodeTextBytes);
 
 struct PayloadOpenError {};

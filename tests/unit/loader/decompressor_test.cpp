@@ -131,9 +131,9 @@ TEST(Decompressor, TextsPastTheLimitAreRefused) {
     }
 }
 
-// The file is read in 1 MiB pieces: a marker split between two pieces is
-// found, a stream longer than a piece decodes as in memory, and a text past
-// the limit prints the damaged-stream message and gives nothing.
+// The file is read in pieces: a marker split between two pieces is found, a
+// stream longer than a piece decodes as in memory, and a text past the limit
+// prints the damaged-stream message and gives nothing.
 TEST(Decompressor, FilesAreReadInPieces) {
     std::mt19937 random(11);
     std::string text;
@@ -143,7 +143,7 @@ TEST(Decompressor, FilesAreReadInPieces) {
     const int fd = mkstemp(path);
     ASSERT_GE(fd, 0);
     close(fd);
-    for (const std::size_t image : {std::size_t{(1 << 20) - 1}, std::size_t{(1 << 20) - 2}, std::size_t{10}}) {
+    for (const std::size_t image : {kFilePieceBytes - 1, kFilePieceBytes - 2, std::size_t{10}}) {
         {
             std::ofstream out(path, std::ios::binary | std::ios::trunc);
             out << std::string(image, 'i') << payload;

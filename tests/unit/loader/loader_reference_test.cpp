@@ -6,9 +6,13 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
+#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
+
+#include <unistd.h>
 
 #include "loader/arquivo_compilado.hpp"
 #include "loader/decompressor.hpp"
@@ -147,6 +151,9 @@ TEST(LoaderReference, MarkerSearchFindsTheFirstRunOfThree) {
     }
 }
 
+// A reservation that shows in the capacity.
+std::size_t countingCapacity(std::size_t words) { return words * 3 + 1; }
+
 TEST(LoaderReference, ParserMatchesTokenByTokenValues) {
     std::mt19937 rng(99);
     const std::string pieces[] = {"0",  "-1",         "+7",          "2147483647", "2147483648", "-2147483648",
@@ -174,8 +181,84 @@ TEST(LoaderReference, ParserMatchesTokenByTokenValues) {
         const lousa::Word count = split.empty() ? 0 : lousa::tokenValue(split[0]);
         for (lousa::Word i = 0; i < count && static_cast<std::size_t>(i) + 2 < split.size() + 0; ++i)
             expected.push_back(lousa::tokenValue(split[static_cast<std::size_t>(i) + 2]));
-        ASSERT_EQ(lousa::parseCodeText(text), expected) << "text: " << text;
+        const std::vector<lousa::Word> whole = lousa::parseCodeText(text, &countingCapacity);
+        ASSERT_EQ(whole, expected) << "text: " << text;
+
+        // The same text in pieces cut anywhere (inside tokens, at spaces,
+        // empty pieces): the same words and the same reservation.
+        lousa::CodeTextParser parser(&countingCapacity);
+        parser.begin(text.size());
+        std::string_view left = text;
+        while (!left.empty()) {
+            const std::size_t take = std::min<std::size_t>(left.size(), rng() % 6);
+            parser.take(left.substr(0, take));
+            left.remove_prefix(take);
+        }
+        const std::vector<lousa::Word> pieces = parser.finish();
+        ASSERT_EQ(pieces, expected) << "text: " << text;
+        ASSERT_EQ(pieces.capacity(), whole.capacity()) << "text: " << text;
     }
+}
+
+// A packed file is read in pieces of kFilePieceBytes and its text is handed
+// on in pieces of about that size behind the decoder's window. Whatever the
+// container (a marker split between two pieces, a first run of three inside
+// a longer run, a decoy pair, a stream cut short or a name running past the
+// end), the file gives what the reference decoder gives for the same bytes
+// in memory, with the same message, and the loader parses that text.
+TEST(LoaderReference, FilesDecodeAsTheirBytesDoInMemory) {
+    constexpr std::size_t kPiece = lousa::kFilePieceBytes;
+    struct Case {
+        std::size_t image;      // bytes before the marker
+        std::string imageEnd;   // the last of them
+        std::size_t streamBytes;
+        int copyPercent;
+        std::size_t cut;        // bytes cut off the file's end
+    };
+    const std::string decoy("\x1A\x1Ai", 3);
+    const Case cases[] = {
+        {10, "", 300000, 70, 0},             // a text of many output pieces
+        {kPiece - 1, "", 20000, 50, 0},      // the marker split 1 + 2 between the first two pieces
+        {kPiece - 2, "", 20000, 50, 0},      // split 2 + 1
+        {kPiece - 3, "", 300000, 90, 0},     // whole at the end of the first piece
+        {2 * kPiece - 4, "", 5000, 30, 0},   // split between the second and third (pieces overlap by two)
+        {2 * kPiece - 3, "", 5000, 30, 0},
+        {kPiece - 1, "\x1A", 5000, 30, 0},  // a run of four: the first three are the marker
+        {kPiece, decoy, 5000, 30, 0},        // a pair that is no marker, across the boundary
+        {kPiece + 1, decoy, 5000, 30, 0},
+        {100, "", 300000, 60, 7},            // the stream cut short
+        {kPiece - 2, "", 0, 0, 0},           // a stream of its closing bytes alone
+        {100, "", 0, 0, 6},                  // the name runs past the end
+        {kPiece - 2, "", 0, 0, 8},           // the marker ends the file
+        {kPiece + 5, "", 0, 0, 11},          // no marker: the image alone
+    };
+    std::mt19937 rng(4242);
+    char path[] = "/tmp/lousa-file-pieces-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    close(fd);
+    for (const Case& c : cases) {
+        std::string contents(c.image - c.imageEnd.size(), 'i');
+        contents += c.imageEnd;
+        contents += std::string("\x1A\x1A\x1A\x05name", 8);
+        contents += randomStream(rng, c.streamBytes, c.copyPercent);
+        contents.resize(contents.size() - std::min(c.cut, contents.size()));
+        {
+            std::ofstream out(path, std::ios::binary | std::ios::trunc);
+            out << contents;
+        }
+        const lousa::DecodeResult expected = referenceDecode(lousa::payloadStream(contents));
+        const std::string message = expected.ranShort ? "Error.." : "";
+        testing::internal::CaptureStdout();
+        const std::string text = lousa::decompressPayload(path);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), message) << c.image;
+        EXPECT_TRUE(text == expected.text) << c.image << ": " << text.size() << " bytes, not " << expected.text.size();
+        testing::internal::CaptureStdout();
+        const std::vector<lousa::Word> code = lousa::ArquivoCompilado(path).loadCode();
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), message) << c.image;
+        EXPECT_EQ(code, lousa::parseCodeText(expected.text)) << c.image;
+    }
+    std::remove(path);
 }
 
 }  // namespace
