@@ -1294,14 +1294,27 @@ i_ScopeEnterEnter: {
 }
 #undef LOUSA_FRAME_FITS
 #undef LOUSA_CLEAR_FRAME
+i_CopyLocal0RetFunc:
 i_JumpRetFunc:
 i_RetFunc: {
     // Results of up to four words (a string result goes the long way).
-    const Word n = ip->a;
-    const Word words = ip->b;
+    // CopyLocal0RetFunc first stores local b into local a (a function's
+    // result), once the return is known to hold too.
+    const bool copies = ip->op == Iop::CopyLocal0RetFunc;
+    const Word n = copies ? ip->c : ip->a;
+    const Word words = copies ? ip->d : ip->b;
     const std::int64_t newTop = std::int64_t{lbp} - n - 1;
+    const Word address = wrapAdd(lbp, ip->a);
+    const Word source = wrapAdd(lbp, ip->b);
+    const Word top = wrapAdd(lsp, 1);
     if (lbp >= 0 && IN(std::int64_t{lbp} + 2 + words) &&
-        (words == 0 || (newTop >= -1 && W(newTop + 1) && W(newTop + words)))) {
+        (words == 0 || (newTop >= -1 && W(newTop + 1) && W(newTop + words))) &&
+        (!copies || (W2(top) && W(address) && IN(source)))) {
+        if (copies) {
+            AT(top) = address;
+            AT(top + 1) = AT(source);
+            AT(address) = AT(top + 1);
+        }
         const Word frame = lbp;
         const Word returnAddress = AT(frame + 2);
         const Word callerBp = AT(frame + 1);

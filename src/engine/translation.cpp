@@ -504,6 +504,20 @@ std::int32_t Translation::translateRegion(const WordMemory& memory, Word start) 
                 std::fill_n(covered_.begin() + r.address, r.length, std::uint8_t{1});
             }
         }
+        // A function's result taken from a local, then a JUMP to its
+        // return (`f := n` ending an if's then part): one instruction.
+        if (f.op == Iop::CopyLocal0) {
+            const Original jump = reader.at(wrapAdd(at, f.used));
+            const Original r = jump.op == kJUMP && !isTarget(jump.address) ? reader.at(jump.x) : Original{};
+            if (r.op == kRET_FUNC && memory.read(static_cast<UWord>(r.address + 3)) != 1 && r.y >= 0 && r.y <= 4) {
+                f.op = Iop::CopyLocal0RetFunc;
+                f.c = r.x;
+                f.d = r.y;
+                f.used += jump.length;
+                f.ends = true;
+                std::fill_n(covered_.begin() + r.address, r.length, std::uint8_t{1});
+            }
+        }
         // A JUMP, or a local's INC and JUMP, to a loop's test of a local
         // against a constant runs the test too, going on at the loop's body
         // or out at the JUMP_FALSE's target. The test's words are read here too.
