@@ -82,16 +82,16 @@ Iop compareOp(Word op, Iop lt, int stride) {
 
 Translation::Translation(Word codeSize)
     : codeSize_(std::max<Word>(codeSize, 0)),
-      entries_(static_cast<std::size_t>(codeSize_), -1),
-      covered_(static_cast<std::size_t>(codeSize_), 0) {}
+      entries_(static_cast<std::size_t>(codeSize_)),
+      covered_(static_cast<std::size_t>(codeSize_)) {}
 
 void Translation::reset() {
     code_.clear();
     origin_.clear();
     names_.clear();
-    for (const UWord address : entered_) entries_[address] = -1;
+    for (const UWord address : entered_) entries_[address] = 0;
     entered_.clear();
-    std::fill(covered_.begin(), covered_.end(), std::uint8_t{0});
+    covered_.clear();
     linked_ = 0;
     ++flushes_;
 }
@@ -110,12 +110,12 @@ bool Translation::invalidate(UWord low, UWord high) {
 
 std::size_t Translation::bytesHeld() const {
     return code_.capacity() * sizeof(Insn) + origin_.capacity() * sizeof(Word) +
-           entries_.capacity() * sizeof(std::int32_t) + entered_.capacity() * sizeof(UWord) + covered_.capacity() + names_.capacity();
+           entries_.bytes() + entered_.capacity() * sizeof(UWord) + covered_.bytes() + names_.capacity();
 }
 
 std::int32_t Translation::entryFor(const WordMemory& memory, Word pc) {
     if (static_cast<UWord>(pc) >= static_cast<UWord>(codeSize_)) return -1;
-    const std::int32_t existing = entries_[static_cast<UWord>(pc)];
+    const std::int32_t existing = entries_[static_cast<UWord>(pc)] - 1;
     return existing >= 0 ? existing : translateRegion(memory, pc);
 }
 
@@ -134,8 +134,8 @@ std::int32_t Translation::emit(Iop op, Word origin, Word a, Word b, Word c, Word
     code_.push_back(insn);
     origin_.push_back(origin);
     if (op != Iop::Goto && static_cast<UWord>(origin) < static_cast<UWord>(codeSize_) &&
-        entries_[static_cast<UWord>(origin)] < 0) {
-        entries_[static_cast<UWord>(origin)] = index;
+        entries_[static_cast<UWord>(origin)] == 0) {
+        entries_[static_cast<UWord>(origin)] = index + 1;
         entered_.push_back(static_cast<UWord>(origin));
     }
     return index;
@@ -419,12 +419,12 @@ LoopTest loopTestAt(const Reader& reader, Word head) {
 
 // Where a region's instructions jump to inside the region itself: the first
 // instructions up to the region's likely end, one at a time.
-std::vector<Word> targetsWithin(const Reader& reader, Word start, const std::vector<std::int32_t>& entries) {
+std::vector<Word> targetsWithin(const Reader& reader, Word start, const ZeroedTable<std::int32_t>& entries) {
     std::vector<Word> jumps;
     Word low = start, high = start;
     Original i = reader.at(start);
     for (int count = 0; count < kRegionLimit && i.op >= 0; ++count) {
-        if (i.address != start && entries[static_cast<UWord>(i.address)] >= 0) break;
+        if (i.address != start && entries[static_cast<UWord>(i.address)] != 0) break;
         high = i.address;
         if (i.op == kJUMP || i.op == kJUMP_FALSE) jumps.push_back(i.x);
         if (i.op == kJUMP || i.op == kRET_FUNC || i.op == kRET_PROC || i.op == kHALT || i.op == kENTER_JUMP ||
@@ -448,7 +448,7 @@ std::int32_t Translation::translateRegion(const WordMemory& memory, Word start) 
     Word next = start;  // where falling through the region's end continues
     for (int count = 0; count < kRegionLimit; ++count) {
         next = i.address;
-        if (i.address != start && entries_[static_cast<UWord>(i.address)] >= 0) break;
+        if (i.address != start && entries_[static_cast<UWord>(i.address)] != 0) break;
         if (i.op < 0) {
             // Not whole inside the code: the reference step reads it live.
             emit(Iop::Generic, i.address, i.op, -1);
@@ -501,7 +501,7 @@ std::int32_t Translation::translateRegion(const WordMemory& memory, Word start) 
                 f.op = retFunc ? Iop::JumpRetFunc : Iop::JumpRetProc;
                 f.a = r.x;
                 f.b = r.y;
-                std::fill_n(covered_.begin() + r.address, r.length, std::uint8_t{1});
+                std::fill_n(covered_.data() + r.address, r.length, std::uint8_t{1});
             }
         }
         // A function's result taken from a local, then a JUMP to its
@@ -515,7 +515,7 @@ std::int32_t Translation::translateRegion(const WordMemory& memory, Word start) 
                 f.d = r.y;
                 f.used += jump.length;
                 f.ends = true;
-                std::fill_n(covered_.begin() + r.address, r.length, std::uint8_t{1});
+                std::fill_n(covered_.data() + r.address, r.length, std::uint8_t{1});
             }
         }
         // A JUMP, or a local's INC and JUMP, to a loop's test of a local
@@ -533,7 +533,7 @@ std::int32_t Translation::translateRegion(const WordMemory& memory, Word start) 
                 f.d = test.exit;
                 f.target = test.body;
                 testLine = test.line;
-                std::fill_n(covered_.begin() + head, f.target - head, std::uint8_t{1});
+                std::fill_n(covered_.data() + head, f.target - head, std::uint8_t{1});
             }
         }
         // v := v + w or v := v + k, then a JUMP back to a loop's test of v
@@ -553,7 +553,7 @@ std::int32_t Translation::translateRegion(const WordMemory& memory, Word start) 
                 f.used += jump.length;
                 f.ends = true;
                 testLine = test.line;
-                std::fill_n(covered_.begin() + head, f.target - head, std::uint8_t{1});
+                std::fill_n(covered_.data() + head, f.target - head, std::uint8_t{1});
             }
         }
         if (f.op == Iop::ScopeEnter || f.op == Iop::ScopeEnterEnter) {
@@ -573,7 +573,7 @@ std::int32_t Translation::translateRegion(const WordMemory& memory, Word start) 
             insn.line = i.x;
             ++insn.weight;
         }
-        std::fill_n(covered_.begin() + at, std::min<Word>(f.used, codeSize_ - at), std::uint8_t{1});
+        std::fill_n(covered_.data() + at, std::min<Word>(f.used, codeSize_ - at), std::uint8_t{1});
         next = wrapAdd(at, f.used);
         if (f.ends || next >= codeSize_ || next < 0) break;
         i = reader.at(next);

@@ -11,6 +11,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,6 +64,30 @@ struct Insn {
 };
 static_assert(sizeof(Insn) <= 48, "an internal instruction fits in 48 bytes");
 
+// A table of n zeroed values whose pages the system maps only once they
+// are written: a program's code may be megabytes long, and a run touches
+// the entries of the little of it that runs.
+template <class T>
+class ZeroedTable {
+public:
+    explicit ZeroedTable(std::size_t n) : size_(n), values_(static_cast<T*>(std::calloc(n == 0 ? 1 : n, sizeof(T)))) {
+        if (values_ == nullptr) throw std::bad_alloc();
+    }
+    ZeroedTable(const ZeroedTable&) = delete;
+    ZeroedTable& operator=(const ZeroedTable&) = delete;
+    ~ZeroedTable() { std::free(values_); }
+
+    T& operator[](std::size_t i) { return values_[i]; }
+    const T& operator[](std::size_t i) const { return values_[i]; }
+    [[nodiscard]] T* data() { return values_; }
+    [[nodiscard]] std::size_t bytes() const { return size_ * sizeof(T); }
+    void clear() { std::memset(values_, 0, bytes()); }
+
+private:
+    std::size_t size_;
+    T* values_;
+};
+
 class Translation {
 public:
     explicit Translation(Word codeSize);
@@ -70,7 +97,7 @@ public:
     // outside the code map to an instruction that runs the reference step.
     std::int32_t entryFor(const WordMemory& memory, Word pc);
     [[nodiscard]] std::int32_t existingEntry(Word pc) const {
-        return static_cast<UWord>(pc) < static_cast<UWord>(codeSize_) ? entries_[static_cast<UWord>(pc)] : -1;
+        return static_cast<UWord>(pc) < static_cast<UWord>(codeSize_) ? entries_[static_cast<UWord>(pc)] - 1 : -1;
     }
 
     // Discards every translation when any word in [low, high] was read by one.
@@ -105,9 +132,9 @@ private:
     Word codeSize_;
     std::vector<Insn> code_;
     std::vector<Word> origin_;         // side table: original address of each instruction
-    std::vector<std::int32_t> entries_;  // per code word: the instruction starting there, or -1
+    ZeroedTable<std::int32_t> entries_;  // per code word: 1 + the instruction starting there, or 0
     std::vector<UWord> entered_;       // code words with an entry, to clear them on a flush
-    std::vector<std::uint8_t> covered_;  // per code word: read by some translation
+    ZeroedTable<std::uint8_t> covered_;  // per code word: read by some translation
     std::string names_;                // routine names of the SCOPE_ENTER forms
     std::size_t linked_ = 0;
     std::uint64_t flushes_ = 0;
