@@ -26,6 +26,27 @@ inline void appendMerged(Word* out, std::size_t& n, Word low, Word high) {
     }
 }
 
+// The non-empty pairs of a short list (a set constructor's elements, say),
+// sorted by low bound by insertion into `out`, which has room for the
+// list; returns the words written.
+std::size_t insertSorted(Words list, Word* out) {
+    std::size_t sorted = 0;
+    for (std::size_t i = 0; i + 1 < list.size(); i += 2) {
+        const Word low = list[i];
+        const Word high = list[i + 1];
+        if (low > high) continue;
+        std::size_t at = sorted;
+        for (; at > 0 && out[at - 2] > low; at -= 2) {
+            out[at] = out[at - 2];
+            out[at + 1] = out[at - 1];
+        }
+        out[at] = low;
+        out[at + 1] = high;
+        sorted += 2;
+    }
+    return sorted;
+}
+
 // The first `words` words of a buffer kept for results, grown when needed;
 // its size only grows, so that asking again costs nothing.
 Word* room(RangeList& buffer, std::size_t words) {
@@ -114,69 +135,26 @@ std::size_t ListaConjuntos::normalizeTo(Words list, std::vector<Range>& sorting,
         std::copy(list.begin(), list.end(), out);
         return list.size();
     }
+    return sortAndMerge(list, sorting, out);
+}
+
+std::size_t ListaConjuntos::sortAndMerge(Words list, std::vector<Range>& sorting, Word* out) {
     // The non-empty pairs, sorted by low bound: a few (a set constructor's
-    // elements) by insertion on the stack, more in the buffer.
+    // elements) by insertion straight into `out`, more in the buffer.
     constexpr std::size_t kFew = 16;
-    Range few[kFew];
-    Range* pairs = few;
-    std::size_t count = 0;
+    std::size_t n = 0;
     if (list.size() / 2 <= kFew) {
-        for (std::size_t i = 0; i + 1 < list.size(); i += 2) {
-            const Range r{list[i], list[i + 1]};
-            if (r.low > r.high) continue;
-            std::size_t at = count++;
-            for (; at > 0 && few[at - 1].low > r.low; --at) few[at] = few[at - 1];
-            few[at] = r;
-        }
-    } else {
-        sorting.clear();
-        for (std::size_t i = 0; i + 1 < list.size(); i += 2)
-            if (list[i] <= list[i + 1]) sorting.push_back(Range{list[i], list[i + 1]});
-        std::sort(sorting.begin(), sorting.end(), [](const Range& a, const Range& b) { return a.low < b.low; });
-        pairs = sorting.data();
-        count = sorting.size();
+        const std::size_t sorted = insertSorted(list, out);
+        // Joined where they meet, in place: the list built is never ahead
+        // of the pairs read.
+        for (std::size_t i = 0; i < sorted; i += 2) appendMerged(out, n, out[i], out[i + 1]);
+        return n;
     }
-    std::size_t n = 0;
-    for (std::size_t i = 0; i < count; ++i) appendMerged(out, n, pairs[i].low, pairs[i].high);
-    return n;
-}
-
-std::size_t ListaConjuntos::uniteTo(Words x, Words y, Word* out) {
-    std::size_t n = 0;
-    std::size_t i = 0;
-    std::size_t j = 0;
-    // Merge the two sorted lists by low bound; appendMerged joins what meets.
-    while (i < x.size() && j < y.size()) {
-        if (x[i] <= y[j]) {
-            appendMerged(out, n, x[i], x[i + 1]);
-            i += 2;
-        } else {
-            appendMerged(out, n, y[j], y[j + 1]);
-            j += 2;
-        }
-    }
-    for (; i < x.size(); i += 2) appendMerged(out, n, x[i], x[i + 1]);
-    for (; j < y.size(); j += 2) appendMerged(out, n, y[j], y[j + 1]);
-    return n;
-}
-
-std::size_t ListaConjuntos::intersectTo(Words x, Words y, Word* out) {
-    std::size_t n = 0;
-    for (std::size_t i = 0, j = 0; i < x.size() && j < y.size();) {
-        const Word low = std::max(x[i], y[j]);
-        const Word high = std::min(x[i + 1], y[j + 1]);
-        if (low <= high) {
-            out[n] = low;
-            out[n + 1] = high;
-            n += 2;
-        }
-        // The range that ends first can meet nothing further in the other list.
-        if (x[i + 1] < y[j + 1])
-            i += 2;
-        else
-            j += 2;
-    }
-    // Pieces of disjoint, non-touching ranges are themselves sorted and apart.
+    sorting.clear();
+    for (std::size_t i = 0; i + 1 < list.size(); i += 2)
+        if (list[i] <= list[i + 1]) sorting.push_back(Range{list[i], list[i + 1]});
+    std::sort(sorting.begin(), sorting.end(), [](const Range& a, const Range& b) { return a.low < b.low; });
+    for (const Range& r : sorting) appendMerged(out, n, r.low, r.high);
     return n;
 }
 
@@ -208,24 +186,22 @@ std::size_t ListaConjuntos::subtractTo(Words x, Words y, Word* out) {
 
 Words ListaConjuntos::Workspace::normalized(Words list, RangeList& into) {
     Word* out = room(into, list.size());
+    return {out, sortAndMerge(list, sorting_, out)};
+}
+
+Words ListaConjuntos::Workspace::sortedCopy(Words list, RangeList& into) {
+    constexpr std::size_t kFew = 8;
+    if (list.size() / 2 > kFew) return normalized(list, into);
+    Word* const out = room(into, list.size());
+    return {out, insertSorted(list, out)};
+}
+
+Words ListaConjuntos::Workspace::normalize(Words list) {
+    Word* out = room(result_, list.size());
     return {out, normalizeTo(list, sorting_, out)};
 }
 
-Words ListaConjuntos::Workspace::normalize(Words list) { return normalized(list, result_); }
-
-Words ListaConjuntos::Workspace::combined(Words a, Words b, std::size_t (*op)(Words, Words, Word*)) {
-    const Words x = canonical(a, leftCanonical_);
-    const Words y = canonical(b, rightCanonical_);
-    // Union, intersection and difference have no more pairs than both
-    // operands together: a piece of an intersection ends where a range of x
-    // or of y ends, and a range of y inside one of x cuts it in one more.
-    Word* out = room(result_, x.size() + y.size());
-    return {out, op(x, y, out)};
-}
-
-Words ListaConjuntos::Workspace::unite(Words a, Words b) { return combined(a, b, uniteTo); }
-Words ListaConjuntos::Workspace::intersect(Words a, Words b) { return combined(a, b, intersectTo); }
-Words ListaConjuntos::Workspace::subtract(Words a, Words b) { return combined(a, b, subtractTo); }
+void ListaConjuntos::Workspace::grow(RangeList& buffer, std::size_t words) { room(buffer, words); }
 
 bool ListaConjuntos::Workspace::equal(Words a, Words b) {
     const Words x = canonical(a, leftCanonical_);

@@ -13,15 +13,60 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <optional>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "storage/memory_account.hpp"
 #include "vm/word.hpp"
 
 namespace lousa {
+
+// Copies n words between places that do not overlap. Set values are a few
+// words long: up to 16 of them take two overlapping groups of loads and
+// stores (both loaded before either is stored) instead of a call.
+inline void copyWordsApart(Word* to, const Word* from, std::size_t n) {
+    struct Four {
+        std::uint64_t a, b;
+    };
+    const auto load = [](const Word* at) {
+        Four group;
+        std::memcpy(&group, at, sizeof group);
+        return group;
+    };
+    const auto store = [](Word* at, const Four& group) { std::memcpy(at, &group, sizeof group); };
+    if (n < 4) {
+        if (n >= 2) {
+            std::uint64_t head;
+            std::uint64_t tail;
+            std::memcpy(&head, from, sizeof head);
+            std::memcpy(&tail, from + n - 2, sizeof tail);
+            std::memcpy(to, &head, sizeof head);
+            std::memcpy(to + n - 2, &tail, sizeof tail);
+        } else if (n == 1) {
+            to[0] = from[0];
+        }
+    } else if (n <= 8) {
+        const Four head = load(from);
+        const Four tail = load(from + n - 4);
+        store(to, head);
+        store(to + n - 4, tail);
+    } else if (n <= 16) {
+        const Four head0 = load(from);
+        const Four head1 = load(from + 4);
+        const Four tail0 = load(from + n - 8);
+        const Four tail1 = load(from + n - 4);
+        store(to, head0);
+        store(to + 4, head1);
+        store(to + n - 8, tail0);
+        store(to + n - 4, tail1);
+    } else {
+        std::memcpy(to, from, n * sizeof(Word));
+    }
+}
 
 class ListaConjuntos {
 public:
@@ -43,17 +88,21 @@ public:
     // Stores the canonical form of the list under an id of the table.
     void replace(Word id, RangeList list) { replace(id, Words(list)); }
     void replace(Word id, Words list) {
-        if (!holds(id)) return;
-        // A canonical list that fits the entry's slice (the usual case) is
-        // copied in; one that lies in the table's own buffer is not, as it
-        // may be the slice itself.
+        if (!holds(id) || replaceInPlace(id, list)) return;
+        replaceSlowly(entries_[static_cast<std::size_t>(id) - 1], list);
+    }
+    // The usual case of replace: a canonical list that fits the entry's
+    // slice is copied in, and true returned; otherwise (an id the table
+    // never handed out included) nothing changes and the answer is false.
+    // A list in the table's own buffer is never copied here, as it may be
+    // the slice itself.
+    bool replaceInPlace(Word id, Words list) {
+        if (!holds(id)) return false;
         Entry& entry = entries_[static_cast<std::size_t>(id) - 1];
-        if (list.size() <= entry.room && !inBuffer(list) && isCanonical(list)) {
-            std::copy(list.begin(), list.end(), words_.begin() + static_cast<std::ptrdiff_t>(entry.first));
-            entry.length = static_cast<UWord>(list.size());
-            return;
-        }
-        replaceSlowly(entry, list);
+        if (list.size() > entry.room || inBuffer(list) || !isCanonical(list)) return false;
+        copyWordsApart(words_.data() + entry.first, list.data(), list.size());
+        entry.length = static_cast<UWord>(list.size());
+        return true;
     }
     // A copy of an entry; an id the table never handed out (a set variable
     // overwritten by other data, or read back from a file) reads as empty.
@@ -81,12 +130,13 @@ public:
     static bool isSubset(const RangeList& a, const RangeList& b);
     [[nodiscard]] static bool isCanonical(Words list) {
         if (list.size() % 2 != 0) return false;
-        const Word* w = list.data();
-        const std::size_t n = list.size();
-        for (std::size_t i = 0; i < n; i += 2) {
-            if (w[i] > w[i + 1]) return false;
-            // Touching means high + 1 == low; 64 bits keep INT32_MAX + 1 exact.
-            if (i > 0 && std::int64_t{w[i - 1]} + 1 >= w[i]) return false;
+        const Word* p = list.data();
+        const Word* const end = p + list.size();
+        // Touching means high + 1 == low; 64 bits keep INT32_MAX + 1 exact.
+        std::int64_t lastHigh = INT64_MIN + 1;  // the first pair meets nothing
+        for (; p != end; p += 2) {
+            if ((lastHigh + 1 >= p[0]) | (p[0] > p[1])) return false;
+            lastHigh = p[1];
         }
         return true;
     }
@@ -99,9 +149,15 @@ public:
     class Workspace {
     public:
         Words normalize(Words list);
-        Words unite(Words a, Words b);
-        Words intersect(Words a, Words b);
-        Words subtract(Words a, Words b);
+        Words unite(Words a, Words b) {
+            return combined<uniteTo>(sortedRanges(a, leftCanonical_), sortedRanges(b, rightCanonical_));
+        }
+        Words intersect(Words a, Words b) {
+            return combined<intersectTo>(canonical(a, leftCanonical_), canonical(b, rightCanonical_));
+        }
+        Words subtract(Words a, Words b) {
+            return combined<subtractTo>(canonical(a, leftCanonical_), canonical(b, rightCanonical_));
+        }
         bool equal(Words a, Words b);
         bool isSubset(Words a, Words b);
 
@@ -118,7 +174,40 @@ public:
             return normalized(list, into);
         }
         Words normalized(Words list, RangeList& into);
-        Words combined(Words a, Words b, std::size_t (*op)(Words, Words, Word*));
+        // For a union the operands need only have their ranges sorted by
+        // low bound, none empty: the merge joins what overlaps or touches.
+        Words sortedRanges(Words list, RangeList& into) {
+            if (list.size() % 2 == 0) [[likely]] {
+                const Word* p = list.data();
+                const Word* const end = p + list.size();
+                Word lastLow = INT32_MIN;
+                for (; p != end; p += 2) {
+                    if ((p[0] < lastLow) | (p[0] > p[1])) break;
+                    lastLow = p[0];
+                }
+                if (p == end) [[likely]]
+                    return list;
+            }
+            return sortedCopy(list, into);
+        }
+        // The non-empty pairs of the list sorted by low bound, in `into`
+        // (a few, as a set constructor's elements, without joining them);
+        // or its canonical form.
+        Words sortedCopy(Words list, RangeList& into);
+        // The result of op on x and y, which it takes in the form it needs.
+        template <std::size_t (*Op)(Words, Words, Word*)>
+        Words combined(Words x, Words y) {
+            // Union, intersection and difference have no more pairs than
+            // both operands together: a piece of an intersection ends where
+            // a range of x or of y ends, and a range of y inside one of x
+            // cuts it in one more.
+            const std::size_t words = x.size() + y.size();
+            if (result_.size() < words) [[unlikely]]
+                grow(result_, words);
+            Word* const out = result_.data();
+            return {out, Op(x, y, out)};
+        }
+        static void grow(RangeList& buffer, std::size_t words);
         RangeList leftCanonical_, rightCanonical_, result_;
         std::vector<Range> sorting_;
     };
@@ -128,10 +217,71 @@ public:
     // list.size() words; returns the words written. `sorting` is a buffer
     // for the pairs.
     static std::size_t normalizeTo(Words list, std::vector<Range>& sorting, Word* out);
-    // On canonical lists, writing to `out`, which has room for
+    // The same for a list known not to be canonical.
+    static std::size_t sortAndMerge(Words list, std::vector<Range>& sorting, Word* out);
+    // On canonical lists (uniteTo: on lists whose ranges are sorted by low
+    // bound, none empty), writing to `out`, which has room for
     // x.size() + y.size() words; each returns the words written.
-    static std::size_t uniteTo(Words x, Words y, Word* out);
-    static std::size_t intersectTo(Words x, Words y, Word* out);
+    static std::size_t uniteTo(Words x, Words y, Word* out) {
+        if (x.empty()) std::swap(x, y);
+        if (x.empty()) return 0;
+        const Word* xp = x.data();
+        const Word* yp = y.data();
+        const Word* const xEnd = xp + x.size();
+        const Word* const yEnd = yp + y.size();
+        // The ranges in order of low bound, each joined to the range being
+        // built (low, high) when it meets it (overlaps or touches: 64 bits
+        // keep INT32_MAX + 1 exact), else starting the next one. The range
+        // being built is stored at out + n each time and kept there only
+        // when the next one starts: no branch on the data.
+        const bool firstX = yp == yEnd || xp[0] <= yp[0];
+        Word low = firstX ? xp[0] : yp[0];
+        Word high = firstX ? xp[1] : yp[1];
+        xp += firstX ? 2 : 0;
+        yp += firstX ? 0 : 2;
+        std::size_t n = 0;
+        const auto take = [&](Word l, Word h) {
+            const bool apart = std::int64_t{l} > std::int64_t{high} + 1;
+            out[n] = low;
+            out[n + 1] = high;
+            n += apart ? 2 : 0;
+            low = apart ? l : low;
+            high = apart ? h : std::max(high, h);
+        };
+        while (xp != xEnd && yp != yEnd) {
+            const bool fromX = xp[0] <= yp[0];
+            const Word* const p = fromX ? xp : yp;
+            take(p[0], p[1]);
+            xp += fromX ? 2 : 0;
+            yp += fromX ? 0 : 2;
+        }
+        for (; xp != xEnd; xp += 2) take(xp[0], xp[1]);
+        for (; yp != yEnd; yp += 2) take(yp[0], yp[1]);
+        out[n] = low;
+        out[n + 1] = high;
+        return n + 2;
+    }
+    static std::size_t intersectTo(Words x, Words y, Word* out) {
+        const Word* xp = x.data();
+        const Word* yp = y.data();
+        const Word* const xEnd = xp + x.size();
+        const Word* const yEnd = yp + y.size();
+        std::size_t n = 0;
+        while (xp != xEnd && yp != yEnd) {
+            // The common piece of the two ranges, kept when not empty.
+            const Word low = std::max(xp[0], yp[0]);
+            const Word high = std::min(xp[1], yp[1]);
+            out[n] = low;
+            out[n + 1] = high;
+            n += low <= high ? 2 : 0;
+            // The range that ends first can meet nothing further in the other list.
+            const bool xEndsFirst = xp[1] < yp[1];
+            xp += xEndsFirst ? 2 : 0;
+            yp += xEndsFirst ? 0 : 2;
+        }
+        // Pieces of disjoint, non-touching ranges are themselves sorted and apart.
+        return n;
+    }
     static std::size_t subtractTo(Words x, Words y, Word* out);
 
     // Words of the buffer, entries' slices and those left behind together.

@@ -57,11 +57,34 @@ inline void Interpretador::opPopN() {
 }
 
 inline void Interpretador::opDup() {
-    const Word n = operand(1);
-    ensureStackRoom(n);
-    const Word value = readWord(sp);
-    for (Word i = 0; i < n; ++i) push(value);
-    pc = wrapAdd(pc, 2);
+    // The usual case: the operand, the top and the words pushed all in the
+    // contiguous region, none of them watched (the region's size is within
+    // denseLimit, so there is room for them).
+    const std::size_t size = memory.denseSize();
+    const auto top = static_cast<UWord>(sp);
+    if (std::uint64_t{static_cast<UWord>(pc)} + 1 < size && top < size) [[likely]] {
+        const Word n = memory.denseData()[pc + 1];
+        if (n > 0) [[likely]] {
+            if (Word* const to = memory.writableSpan(top + 1, static_cast<UWord>(n))) [[likely]] {
+                const Word value = to[-1];
+                to[0] = value;  // DUP 1, the usual count, without a loop
+                if (n > 1) std::fill_n(to + 1, n - 1, value);
+                sp += n;
+                pc = wrapAdd(pc, 2);
+                return;
+            }
+        }
+    }
+    // In general: a stack outside the contiguous region or watched words
+    // pushed one at a time, a count past the stack's room refused.
+    const auto slowly = [this]() __attribute__((noinline)) {
+        const Word n = operand(1);
+        ensureStackRoom(n);
+        const Word value = readWord(sp);
+        for (Word i = 0; i < n; ++i) push(value);
+        pc = wrapAdd(pc, 2);
+    };
+    slowly();
 }
 
 inline void Interpretador::opStoreN() {

@@ -73,7 +73,7 @@ inline ListaConjuntos::Words setOnStack(const Interpretador& m, Word pairs, List
 inline void pushSet(Interpretador& m, ListaConjuntos::Words list) {
     const auto n = static_cast<std::int64_t>(list.size());
     if (Word* to = m.writableWordsAt(std::int64_t{m.sp} + 1, n + 1)) [[likely]] {
-        std::copy(list.begin(), list.end(), to);
+        copyWordsApart(to, list.data(), list.size());
         to[n] = static_cast<Word>(static_cast<UWord>(list.size()) / 2U);
         m.sp = static_cast<Word>(std::int64_t{m.sp} + n + 1);
         return;
@@ -126,20 +126,27 @@ inline SetInPlace setInPlace(const Interpretador& m) {
 
 }  // namespace compute
 
-inline void Interpretador::opStoreSet() {
-    ListaConjuntos::Words value = compute::popSet(*this, sets.work.left);
-    const Word address = pop();
-    Word id = readWord(address);
+namespace compute {
+
+// The set instructions in general, for a stack or a variable outside the
+// contiguous region, an id the table never handed out, a value that must be
+// made canonical or outgrows its entry: the handlers below try the usual
+// case first and come here, with nothing changed, when it does not hold.
+[[gnu::noinline]] inline void storeSetSlowly(Interpretador& m) {
+    ListaConjuntos& sets = m.sets;
+    ListaConjuntos::Words value = popSet(m, sets.work.left);
+    const Word address = m.pop();
+    Word id = m.readWord(address);
     if (sets.holds(id)) [[likely]] {
         sets.replace(id, value);
-        pc = wrapAdd(pc, 1);
+        m.pc = wrapAdd(m.pc, 1);
         return;
     }
     // A word that the table never handed out (0, or other data written over
     // the variable) is treated as no entry yet, so the value is not lost.
     if (value.empty()) {
-        if (id != 0) writeWord(address, 0);
-        pc = wrapAdd(pc, 1);
+        if (id != 0) m.writeWord(address, 0);
+        m.pc = wrapAdd(m.pc, 1);
         return;
     }
     // Writing the id may grow the memory the value lies in.
@@ -148,47 +155,136 @@ inline void Interpretador::opStoreSet() {
         value = sets.work.left;
     }
     id = sets.add({});
-    writeWord(address, id);
+    m.writeWord(address, id);
     sets.replace(id, value);
-    pc = wrapAdd(pc, 1);
+    m.pc = wrapAdd(m.pc, 1);
+}
+
+[[gnu::noinline]] inline void loadSetSlowly(Interpretador& m) {
+    const Word address = m.pop();
+    if (const std::optional<ListaConjuntos::Words> entry = m.sets.find(m.readWord(address)))
+        pushSet(m, *entry);
+    else
+        m.push(0);
+    m.pc = wrapAdd(m.pc, 1);
+}
+
+[[gnu::noreturn, gnu::noinline, gnu::cold]] inline void raiseBadSetElement(Interpretador& m) {
+    m.raiseRuntimeError(latin1(" => O elemento do conjunto não é válido nessa atribuição! "));
+}
+
+[[gnu::noinline]] inline void checkSetSlowly(Interpretador& m) {
+    const Word low = m.operand(1);
+    const Word high = m.operand(2);
+    const SetInPlace set = setInPlace(m);
+    bool valid = true;
+    for (Word i = 0; i < set.words && valid; i += 2) valid = set.word(m, i) >= low && set.word(m, i + 1) <= high;
+    if (!valid) raiseBadSetElement(m);
+    m.pc = wrapAdd(m.pc, 3);
+}
+
+[[gnu::noinline]] inline void inSetSlowly(Interpretador& m) {
+    const SetInPlace set = setInPlace(m);
+    const Word elementAt = wrapSub(set.first, 1);
+    const Word x = m.readWord(elementAt);
+    bool found = false;
+    for (Word i = 0; i < set.words && !found; i += 2) found = set.word(m, i) <= x && x <= set.word(m, i + 1);
+    m.sp = elementAt;
+    m.writeWord(m.sp, found ? 1 : 0);
+    m.pc = wrapAdd(m.pc, 1);
+}
+
+// How many words of pairs a set value whose count word is at sp has, when
+// sp lies in the contiguous region: all the words below it are there, sp of
+// them, so at most sp / 2 pairs.
+[[nodiscard]] inline Word denseSetWords(const Word* dense, Word sp) {
+    const Word count = dense[sp];
+    return count > 0 ? 2 * std::min(count, static_cast<Word>(static_cast<UWord>(sp) / 2)) : 0;
+}
+
+}  // namespace compute
+
+// Each handler below does the usual case (the stack, the variable and the
+// room for what is pushed all in the contiguous region, outside the watched
+// words; a stored value canonical and fitting its entry) and writes nothing
+// until it knows it holds.
+inline void Interpretador::opStoreSet() {
+    const std::size_t size = memory.denseSize();
+    if (static_cast<UWord>(sp) < size) [[likely]] {
+        const Word* const dense = memory.denseData();
+        const Word words = compute::denseSetWords(dense, sp);
+        const Word at = sp - words - 1;  // the variable's address, beneath the value
+        if (at >= 0) [[likely]] {
+            const auto address = static_cast<UWord>(dense[at]);
+            if (address < size &&
+                sets.replaceInPlace(dense[address], {dense + at + 1, static_cast<std::size_t>(words)})) [[likely]] {
+                sp = at - 1;
+                pc = wrapAdd(pc, 1);
+                return;
+            }
+        }
+    }
+    compute::storeSetSlowly(*this);
 }
 
 inline void Interpretador::opLoadSet() {
-    const Word address = pop();
-    if (const std::optional<ListaConjuntos::Words> entry = sets.find(readWord(address)))
-        compute::pushSet(*this, *entry);
-    else
-        push(0);
-    pc = wrapAdd(pc, 1);
+    const std::size_t size = memory.denseSize();
+    const auto top = static_cast<UWord>(sp);
+    if (top < size) [[likely]] {
+        const Word* const dense = memory.denseData();
+        const auto address = static_cast<UWord>(dense[top]);
+        if (address < size) [[likely]] {
+            // The value replaces the address: its words from sp up, then its count.
+            const std::optional<ListaConjuntos::Words> entry = sets.find(dense[address]);
+            if (entry && entry->size() < size) [[likely]] {
+                const std::size_t n = entry->size();
+                if (Word* const to = memory.writableSpan(top, static_cast<UWord>(n + 1))) [[likely]] {
+                    copyWordsApart(to, entry->data(), n);
+                    to[n] = static_cast<Word>(n / 2);
+                    sp = static_cast<Word>(top + n);
+                    pc = wrapAdd(pc, 1);
+                    return;
+                }
+            }
+        }
+    }
+    compute::loadSetSlowly(*this);
 }
 
 inline void Interpretador::opCheckSet() {
-    const Word low = operand(1);
-    const Word high = operand(2);
-    const compute::SetInPlace set = compute::setInPlace(*this);
-    bool valid = true;
-    if (set.at) [[likely]] {
-        for (Word i = 0; i < set.words; i += 2) valid &= set.at[i] >= low && set.at[i + 1] <= high;
-    } else {
-        for (Word i = 0; i < set.words && valid; i += 2) valid = set.word(*this, i) >= low && set.word(*this, i + 1) <= high;
+    const std::size_t size = memory.denseSize();
+    if (static_cast<UWord>(sp) < size && std::uint64_t{static_cast<UWord>(pc)} + 2 < size) [[likely]] {
+        const Word* const dense = memory.denseData();
+        const Word low = dense[pc + 1];
+        const Word high = dense[pc + 2];
+        const Word words = compute::denseSetWords(dense, sp);
+        const Word* const at = dense + (sp - words);
+        for (Word i = 0; i < words; i += 2)
+            if ((at[i] < low) | (at[i + 1] > high)) compute::raiseBadSetElement(*this);
+        pc = wrapAdd(pc, 3);
+        return;
     }
-    if (!valid) raiseRuntimeError(latin1(" => O elemento do conjunto não é válido nessa atribuição! "));
-    pc = wrapAdd(pc, 3);
+    compute::checkSetSlowly(*this);
 }
 
 inline void Interpretador::opInSet() {
-    const compute::SetInPlace set = compute::setInPlace(*this);
-    const Word elementAt = wrapSub(set.first, 1);
-    const Word x = readWord(elementAt);
-    bool found = false;
-    if (set.at) [[likely]] {
-        for (Word i = 0; i < set.words; i += 2) found |= set.at[i] <= x && x <= set.at[i + 1];
-    } else {
-        for (Word i = 0; i < set.words && !found; i += 2) found = set.word(*this, i) <= x && x <= set.word(*this, i + 1);
+    const std::size_t size = memory.denseSize();
+    if (static_cast<UWord>(sp) < size) [[likely]] {
+        Word* const dense = memory.denseWords();
+        const Word words = compute::denseSetWords(dense, sp);
+        const Word elementAt = sp - words - 1;  // the result replaces the element
+        if (elementAt >= 0 && memory.writableSpan(static_cast<UWord>(elementAt), 1) != nullptr) [[likely]] {
+            const Word x = dense[elementAt];
+            const Word* const at = dense + elementAt + 1;
+            bool found = false;
+            for (Word i = 0; i < words; i += 2) found |= at[i] <= x && x <= at[i + 1];
+            dense[elementAt] = found ? 1 : 0;
+            sp = elementAt;
+            pc = wrapAdd(pc, 1);
+            return;
+        }
     }
-    sp = elementAt;
-    writeWord(sp, found ? 1 : 0);
-    pc = wrapAdd(pc, 1);
+    compute::inSetSlowly(*this);
 }
 
 inline void Interpretador::opSetUnion() {
