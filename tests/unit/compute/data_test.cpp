@@ -33,6 +33,41 @@ TEST(StackWords, DupAndPops) {
     EXPECT_EQ(vm.m.pc, 9);
 }
 
+// DUP writes its words at once where they lie in the contiguous region and
+// outside the watched words, else one push at a time: the same words and
+// stack height either way.
+TEST(StackWords, DupLeavesTheSameWordsWhereverTheStackLies) {
+    struct Place {
+        const char* name;
+        Word sp;        // 0: two words below the contiguous region's end
+        UWord watched;  // words below this are watched
+    };
+    const Place places[] = {
+        {"contiguous", 1000, 0},
+        {"at the region's end", 0, 0},
+        {"watched words", 1000, 2000},
+    };
+    for (const Place& place : places) {
+        for (const Word n : {1, 2, 5, 17}) {
+            SCOPED_TRACE(std::string(place.name) + ", DUP " + std::to_string(n));
+            Vm vm({op(Opcode::DUP), n});
+            vm.m.writeWord(1000, 0);  // the region past the code
+            const Word sp = place.sp != 0 ? place.sp : static_cast<Word>(vm.m.memory.denseSize()) - 2;
+            vm.m.memory.watchBelow(place.watched);
+            vm.m.sp = sp;
+            vm.m.writeWord(sp, 42);
+            // The word above them stays (where writing it does not grow the region).
+            const bool marked = static_cast<std::size_t>(sp + n + 1) < vm.m.memory.denseSize();
+            if (marked) vm.m.writeWord(sp + n + 1, 99);
+            vm.step();
+            EXPECT_EQ(vm.m.sp, sp + n);
+            EXPECT_EQ(vm.m.pc, 2);
+            for (Word i = 0; i <= n; ++i) EXPECT_EQ(vm.m.readWord(sp + i), 42) << i;
+            EXPECT_EQ(vm.m.readWord(sp + n + 1), marked ? 99 : 0);
+        }
+    }
+}
+
 TEST(Variables, StoreNAndLoadNInMemoryAndHeap) {
     Vm vm({op(Opcode::STORE_N), 2, op(Opcode::STORE_N), 2, op(Opcode::LOAD_N), 2, op(Opcode::LOAD_N), 2});
     const Word block = vm.m.heap.allocate(2);

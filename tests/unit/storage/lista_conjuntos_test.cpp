@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bitset>
 #include <random>
 
@@ -116,6 +117,81 @@ TEST(SetAlgebra, AgreesWithBitsetsOnRandomLists) {
         ASSERT_EQ(bitsOf(d), x & ~y);
         ASSERT_EQ(ListaConjuntos::equal(a, b), x == y);
         ASSERT_EQ(ListaConjuntos::isSubset(a, b), (x & ~y).none());
+    }
+}
+
+// Set values move in short copies: two overlapping groups for up to 16
+// words, a call beyond. Every size around the groups' bounds copies every
+// word and not one beside them.
+TEST(SetAlgebra, ShortCopiesAtEverySizeTouchOnlyTheirWords) {
+    for (std::size_t n = 0; n <= 40; ++n) {
+        SCOPED_TRACE(n);
+        L from(n + 2);
+        for (std::size_t i = 0; i < from.size(); ++i) from[i] = static_cast<Word>(100 + i);
+        L to(n + 2, -1);
+        copyWordsApart(to.data() + 1, from.data() + 1, n);
+        EXPECT_EQ(to.front(), -1);
+        EXPECT_EQ(to.back(), -1);
+        EXPECT_TRUE(std::equal(to.begin() + 1, to.end() - 1, from.begin() + 1));
+    }
+}
+
+// The union takes operands whose ranges are sorted by low bound as they
+// are (overlapping and touching ones included), and sorts a short operand
+// without joining its ranges: lists in those shapes, short and past the
+// sizes the sorting treats apart, against bitsets.
+TEST(SetAlgebra, OperandsInEveryShapeAndLengthAgreeWithBitsets) {
+    constexpr int kWide = 40;
+    using WideBits = std::bitset<2 * kWide + 1>;
+    const auto bits = [](const L& list) {
+        WideBits b;
+        for (std::size_t i = 0; i + 1 < list.size(); i += 2)
+            for (Word x = list[i]; x <= list[i + 1]; ++x) b.set(static_cast<std::size_t>(x + kWide));
+        return b;
+    };
+    std::mt19937 random(77);
+    const auto element = [&] { return static_cast<Word>(random() % (2 * kWide + 1)) - kWide; };
+    enum Shape { kSortedMeeting, kSortedWithEmptyPair, kReversedOrder, kAnything };
+    const auto make = [&](Shape shape, int pairs) {
+        L list;
+        Word low = -kWide;
+        for (int i = 0; i < pairs; ++i) {
+            if (shape == kAnything) {
+                list.insert(list.end(), {element(), element()});
+                continue;
+            }
+            // Each range overlapping, touching or apart from the last.
+            const Word high = std::min<Word>(low + static_cast<Word>(random() % 4), kWide);
+            list.insert(list.end(), {low, high});
+            low = std::min<Word>(low + static_cast<Word>(random() % 5), kWide);
+        }
+        if (shape == kSortedWithEmptyPair && !list.empty()) list[1] = list[0] - 1;  // the first pair holds nothing
+        if (shape == kReversedOrder) {
+            L reversed;
+            for (std::size_t i = list.size(); i >= 2; i -= 2) reversed.insert(reversed.end(), {list[i - 2], list[i - 1]});
+            list = reversed;
+        }
+        return list;
+    };
+    for (const int pairs : {0, 1, 2, 3, 7, 8, 9, 16, 17, 30}) {
+        for (int shapeA = kSortedMeeting; shapeA <= kAnything; ++shapeA) {
+            for (int shapeB = kSortedMeeting; shapeB <= kAnything; ++shapeB) {
+                for (int round = 0; round < 20; ++round) {
+                    const L a = make(static_cast<Shape>(shapeA), pairs);
+                    const L b = make(static_cast<Shape>(shapeB), static_cast<int>(random() % 4));
+                    SCOPED_TRACE(::testing::PrintToString(a) + " " + ::testing::PrintToString(b));
+                    const L u = ListaConjuntos::unite(a, b);
+                    const L v = ListaConjuntos::unite(b, a);
+                    const L i = ListaConjuntos::intersect(a, b);
+                    const L n = ListaConjuntos::normalize(a);
+                    ASSERT_TRUE(canonical(u) && canonical(v) && canonical(i) && canonical(n));
+                    ASSERT_EQ(bits(u), bits(a) | bits(b));
+                    ASSERT_EQ(v, u);
+                    ASSERT_EQ(bits(i), bits(a) & bits(b));
+                    ASSERT_EQ(bits(n), bits(a));
+                }
+            }
+        }
     }
 }
 
