@@ -29,7 +29,7 @@ inline void appendMerged(Word* out, std::size_t& n, Word low, Word high) {
 // The non-empty pairs of a short list (a set constructor's elements, say),
 // sorted by low bound by insertion into `out`, which has room for the
 // list; returns the words written.
-std::size_t insertSorted(Words list, Word* out) {
+[[gnu::always_inline]] inline std::size_t insertSorted(Words list, Word* out) {
     std::size_t sorted = 0;
     for (std::size_t i = 0; i + 1 < list.size(); i += 2) {
         const Word low = list[i];

@@ -28,7 +28,7 @@ namespace lousa {
 // Copies n words between places that do not overlap. Set values are a few
 // words long: up to 16 of them take two overlapping groups of loads and
 // stores (both loaded before either is stored) instead of a call.
-inline void copyWordsApart(Word* to, const Word* from, std::size_t n) {
+[[gnu::always_inline]] inline void copyWordsApart(Word* to, const Word* from, std::size_t n) {
     struct Four {
         std::uint64_t a, b;
     };
@@ -92,15 +92,30 @@ public:
         replaceSlowly(entries_[static_cast<std::size_t>(id) - 1], list);
     }
     // The usual case of replace: a canonical list that fits the entry's
-    // slice is copied in, and true returned; otherwise (an id the table
-    // never handed out included) nothing changes and the answer is false.
-    // A list in the table's own buffer is never copied here, as it may be
-    // the slice itself.
+    // slice is copied in, and true returned. Otherwise the answer is false
+    // and the value must still be stored by replace: the entry's slice may
+    // hold part of the list by then, but its length and every other entry
+    // are unchanged. A list in the table's own buffer is never copied here,
+    // as it may be the slice itself.
     bool replaceInPlace(Word id, Words list) {
         if (!holds(id)) return false;
         Entry& entry = entries_[static_cast<std::size_t>(id) - 1];
-        if (list.size() > entry.room || inBuffer(list) || !isCanonical(list)) return false;
-        copyWordsApart(words_.data() + entry.first, list.data(), list.size());
+        if (list.size() > entry.room || list.size() % 2 != 0 || inBuffer(list)) return false;
+        // Copied while checked: a list that proves not canonical leaves a
+        // slice that replaceSlowly overwrites with its canonical form, which
+        // is no longer than the list and so stays in the slice.
+        Word* to = words_.data() + entry.first;
+        const Word* from = list.data();
+        const Word* const end = from + list.size();
+        std::int64_t lastHigh = INT64_MIN + 1;  // the first pair meets nothing
+        for (; from != end; from += 2, to += 2) {
+            const Word low = from[0];
+            const Word high = from[1];
+            if ((lastHigh + 1 >= low) | (low > high)) return false;
+            to[0] = low;
+            to[1] = high;
+            lastHigh = high;
+        }
         entry.length = static_cast<UWord>(list.size());
         return true;
     }
@@ -262,6 +277,10 @@ public:
         return n + 2;
     }
     static std::size_t intersectTo(Words x, Words y, Word* out) {
+        // With a single range (as [k..255]), the pieces of the other list
+        // within it.
+        if (y.size() == 2) return clipTo(x, y[0], y[1], out);
+        if (x.size() == 2) return clipTo(y, x[0], x[1], out);
         const Word* xp = x.data();
         const Word* yp = y.data();
         const Word* const xEnd = xp + x.size();
@@ -283,6 +302,22 @@ public:
         return n;
     }
     static std::size_t subtractTo(Words x, Words y, Word* out);
+    // The part of canonical x within [low, high] (low <= high): the ranges
+    // that meet it, as they are but for the first and the last, cut at its
+    // bounds.
+    static std::size_t clipTo(Words x, Word low, Word high, Word* out) {
+        const Word* first = x.data();
+        const Word* const end = first + x.size();
+        while (first != end && first[1] < low) first += 2;
+        const Word* last = first;  // one past the ranges that meet it
+        while (last != end && last[0] <= high) last += 2;
+        const auto n = static_cast<std::size_t>(last - first);
+        if (n == 0) return 0;
+        copyWordsApart(out, first, n);
+        out[0] = std::max(out[0], low);
+        out[n - 1] = std::min(out[n - 1], high);
+        return n;
+    }
 
     // Words of the buffer, entries' slices and those left behind together.
     [[nodiscard]] std::size_t bufferWords() const { return words_.size(); }

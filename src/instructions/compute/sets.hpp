@@ -70,7 +70,7 @@ inline ListaConjuntos::Words setOnStack(const Interpretador& m, Word pairs, List
 
 // Pushes a set value that does not lie in word memory (a table entry, a
 // result in the workspace): its words, then its pair count.
-inline void pushSet(Interpretador& m, ListaConjuntos::Words list) {
+[[gnu::always_inline]] inline void pushSet(Interpretador& m, ListaConjuntos::Words list) {
     const auto n = static_cast<std::int64_t>(list.size());
     if (Word* to = m.writableWordsAt(std::int64_t{m.sp} + 1, n + 1)) [[likely]] {
         copyWordsApart(to, list.data(), list.size());
@@ -206,8 +206,10 @@ namespace compute {
 
 // Each handler below does the usual case (the stack, the variable and the
 // room for what is pushed all in the contiguous region, outside the watched
-// words; a stored value canonical and fitting its entry) and writes nothing
-// until it knows it holds.
+// words; a stored value canonical and fitting its entry) and changes
+// nothing the general path reads until it knows it holds (a value stored may
+// have been copied in part into its entry's slice, which the general path
+// then overwrites).
 inline void Interpretador::opStoreSet() {
     const std::size_t size = memory.denseSize();
     if (static_cast<UWord>(sp) < size) [[likely]] {
@@ -277,7 +279,7 @@ inline void Interpretador::opInSet() {
             const Word x = dense[elementAt];
             const Word* const at = dense + elementAt + 1;
             bool found = false;
-            for (Word i = 0; i < words; i += 2) found |= at[i] <= x && x <= at[i + 1];
+            for (Word i = 0; i < words; i += 2) found |= (at[i] <= x) & (x <= at[i + 1]);
             dense[elementAt] = found ? 1 : 0;
             sp = elementAt;
             pc = wrapAdd(pc, 1);
