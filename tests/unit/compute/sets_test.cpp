@@ -49,6 +49,39 @@ TEST(SetVariables, StoreMakesAnEntryOnlyForANonEmptyFirstValue) {
     EXPECT_EQ(vm.depth(), 0);
 }
 
+// STORE_SET copies a value into its entry while it checks it; a value that
+// proves not canonical there is stored in its canonical form all the same,
+// whatever part of it was copied, and the other entries keep theirs.
+TEST(SetVariables, AValueCopiedInPartBeforeItProvesNotCanonicalIsStoredCanonical) {
+    struct Case {
+        const char* name;
+        std::vector<Word> value;
+        std::vector<Word> stored;
+    };
+    const Case cases[] = {
+        {"canonical", {1, 2, 4, 9}, {1, 2, 4, 9}},
+        {"touching at the end", {1, 2, 4, 5, 6, 9}, {1, 2, 4, 9}},
+        {"overlapping at the end", {1, 2, 4, 7, 6, 9}, {1, 2, 4, 9}},
+        {"out of order at the end", {4, 5, 7, 9, 1, 2}, {1, 2, 4, 5, 7, 9}},
+        {"an empty pair at the end", {1, 2, 4, 5, 9, 7}, {1, 2, 4, 5}},
+        {"an empty pair first", {9, 7, 1, 2}, {1, 2}},
+        {"the room's size, canonical", {1, 1, 3, 3, 5, 5, 7, 7, 9, 9, 11, 11}, {1, 1, 3, 3, 5, 5, 7, 7, 9, 9, 11, 11}},
+        {"the room's size, not canonical", {1, 1, 3, 3, 5, 5, 7, 7, 9, 9, 10, 11}, {1, 1, 3, 3, 5, 5, 7, 7, 9, 11}},
+        {"past the room, not canonical", {1, 1, 3, 3, 5, 5, 7, 7, 9, 9, 11, 11, 12, 13}, {1, 1, 3, 3, 5, 5, 7, 7, 9, 9, 11, 13}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Vm vm({op(Opcode::STORE_SET), op(Opcode::LOAD_SET)});
+        storeSet(vm, kVarA, {20, 21, 30, 31, 40, 41, 50, 51});  // an entry with room for 12 words
+        storeSet(vm, kVarB, {60, 61});
+        storeSet(vm, kVarA, c.value);
+        EXPECT_EQ(vm.depth(), 0);
+        EXPECT_EQ(vm.m.sets.size(), 2u);
+        EXPECT_EQ(loadSet(vm, kVarA), c.stored);
+        EXPECT_EQ(loadSet(vm, kVarB), (std::vector<Word>{60, 61}));
+    }
+}
+
 TEST(SetVariables, LoadOfAnEmptyVariablePushesTheCountAlone) {
     Vm vm({op(Opcode::STORE_SET), op(Opcode::LOAD_SET)});
     vm.push(77);

@@ -32,6 +32,12 @@ TEST(SetAlgebra, ExtremeBoundsNeitherWrapNorMergeFalsely) {
     EXPECT_EQ(ListaConjuntos::subtract({kMin, kMax}, {kMin, kMax}), L{});
     EXPECT_EQ(ListaConjuntos::subtract({kMin, kMax}, {kMin, kMin, kMax, kMax}), (L{kMin + 1, kMax - 1}));
     EXPECT_EQ(ListaConjuntos::intersect({kMin, 0}, {0, kMax}), (L{0, 0}));
+    // A single range cuts the ranges that meet it at its bounds.
+    EXPECT_EQ(ListaConjuntos::intersect({kMin, kMin, 0, 5, kMax, kMax}, {kMin, kMax}), (L{kMin, kMin, 0, 5, kMax, kMax}));
+    EXPECT_EQ(ListaConjuntos::intersect({kMin, kMax}, {kMin, kMin, kMax, kMax}), (L{kMin, kMin, kMax, kMax}));
+    EXPECT_EQ(ListaConjuntos::intersect({kMin, -5, 5, kMax}, {-5, 5}), (L{-5, -5, 5, 5}));
+    EXPECT_EQ(ListaConjuntos::intersect({kMin, -6, 6, kMax}, {-5, 5}), L{});
+    EXPECT_EQ(ListaConjuntos::intersect({kMax - 1, kMax}, {kMax, kMax}), (L{kMax, kMax}));
     EXPECT_EQ(ListaConjuntos::subtractRange(kMin, kMax, kMin + 1, kMax - 1), (L{kMin, kMin, kMax, kMax}));
 }
 
