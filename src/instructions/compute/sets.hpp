@@ -61,7 +61,7 @@ inline ListaConjuntos::Words setOnStack(const Interpretador& m, Word pairs, List
         // (its size is within denseLimit): sp of them, so at most sp / 2 pairs.
         const Word* const dense = m.memory.denseData();
         const Word count = dense[sp];
-        const Word pairs = count > 0 ? std::min(count, sp / 2) : 0;
+        const Word pairs = count > 0 ? std::min(count, static_cast<Word>(static_cast<UWord>(sp) / 2)) : 0;
         m.sp = sp - 2 * pairs - 1;
         return {dense + (m.sp + 1), static_cast<std::size_t>(2 * pairs)};
     }
@@ -237,14 +237,15 @@ inline void Interpretador::opLoadSet() {
         const auto address = static_cast<UWord>(dense[top]);
         if (address < size) [[likely]] {
             // The value replaces the address: its words from sp up, then its count.
+            // (An entry's length is even and below 2^32, so n + 1 does not wrap.)
             const std::optional<ListaConjuntos::Words> entry = sets.find(dense[address]);
-            if (entry && entry->size() < size) [[likely]] {
+            if (entry) [[likely]] {
                 const std::size_t n = entry->size();
                 if (Word* const to = memory.writableSpan(top, static_cast<UWord>(n + 1))) [[likely]] {
+                    pc = wrapAdd(pc, 1);
                     copyWordsApart(to, entry->data(), n);
                     to[n] = static_cast<Word>(n / 2);
                     sp = static_cast<Word>(top + n);
-                    pc = wrapAdd(pc, 1);
                     return;
                 }
             }
