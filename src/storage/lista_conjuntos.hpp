@@ -165,7 +165,8 @@ public:
     public:
         Words normalize(Words list);
         Words unite(Words a, Words b) {
-            return combined<uniteTo>(sortedRanges(a, leftCanonical_), sortedRanges(b, rightCanonical_));
+            return combined<uniteTo>(sortedRanges(a, leftCanonical_, leftTwo_),
+                                     sortedRanges(b, rightCanonical_, rightTwo_));
         }
         Words intersect(Words a, Words b) {
             return combined<intersectTo>(canonical(a, leftCanonical_), canonical(b, rightCanonical_));
@@ -191,7 +192,7 @@ public:
         Words normalized(Words list, RangeList& into);
         // For a union the operands need only have their ranges sorted by
         // low bound, none empty: the merge joins what overlaps or touches.
-        Words sortedRanges(Words list, RangeList& into) {
+        Words sortedRanges(Words list, RangeList& into, Word (&two)[4]) {
             if (list.size() % 2 == 0) [[likely]] {
                 const Word* p = list.data();
                 const Word* const end = p + list.size();
@@ -202,6 +203,24 @@ public:
                 }
                 if (p == end) [[likely]]
                     return list;
+                if (list.size() == 4) {
+                    // Two elements of a constructor, the second first or
+                    // one of them an empty range.
+                    const bool first = list[0] <= list[1];
+                    const bool second = list[2] <= list[3];
+                    std::size_t n = 0;
+                    if (second) {
+                        two[0] = list[2];
+                        two[1] = list[3];
+                        n = 2;
+                    }
+                    if (first) {
+                        two[n] = list[0];
+                        two[n + 1] = list[1];
+                        n += 2;
+                    }
+                    return {two, n};
+                }
             }
             return sortedCopy(list, into);
         }
@@ -224,6 +243,7 @@ public:
         }
         static void grow(RangeList& buffer, std::size_t words);
         RangeList leftCanonical_, rightCanonical_, result_;
+        Word leftTwo_[4] = {}, rightTwo_[4] = {};  // two-range operands put in order
         std::vector<Range> sorting_;
     };
     Workspace work;

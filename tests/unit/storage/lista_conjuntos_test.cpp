@@ -63,6 +63,11 @@ TEST(SetAlgebra, OperationsOnSmallSets) {
     EXPECT_EQ(ListaConjuntos::unite({1, 3, 10, 12}, {4, 5, 13, 20}), (L{1, 5, 10, 20}));  // both canonical
     EXPECT_EQ(ListaConjuntos::unite({1, 3, 10, 12}, {0, 30}), (L{0, 30}));
     EXPECT_EQ(ListaConjuntos::unite({}, {9, 8}), L{});
+    // Two-element constructors: in order, the second first, one empty, both operands at once.
+    EXPECT_EQ(ListaConjuntos::unite({1, 3, 10, 12}, {9, 9, 2, 2}), (L{1, 3, 9, 12}));
+    EXPECT_EQ(ListaConjuntos::unite({9, 9, 2, 2}, {7, 7, 1, 1}), (L{1, 2, 7, 7, 9, 9}));
+    EXPECT_EQ(ListaConjuntos::unite({5, 4, 2, 2}, {7, 6, 8, 8}), (L{2, 2, 8, 8}));
+    EXPECT_EQ(ListaConjuntos::unite({5, 4, 3, 2}, {20, 20, 4, 4}), (L{4, 4, 20, 20}));
     EXPECT_TRUE(ListaConjuntos::equal(L{3, 1}, L{}));
     EXPECT_TRUE(ListaConjuntos::equal(L{1, 2, 3, 4}, L{1, 4}));
     EXPECT_FALSE(ListaConjuntos::equal(L{1, 2}, L{1, 3}));
