@@ -21,7 +21,7 @@ TEST(Problem, ReadsTheExamplePackage) {
     EXPECT_EQ(p.name, "soma");
     EXPECT_DOUBLE_EQ(p.limits.processorSeconds, 0.25);
     EXPECT_DOUBLE_EQ(p.limits.wallSeconds, 6);
-    EXPECT_EQ(p.limits.memoryBytes, 16ULL << 20);
+    EXPECT_EQ(p.limits.memoryBytes, 4ULL << 20);
     EXPECT_EQ(p.limits.outputBytes, 64ULL << 10);
     EXPECT_TRUE(p.flags.spaceChangeSensitive);
     ASSERT_EQ(p.tests.size(), 3U);
