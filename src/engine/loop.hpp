@@ -386,6 +386,13 @@ i_PushReal: {
     }
     goto slow;
 }
+i_Dup1:
+    if (IN(lsp) && W(wrapAdd(lsp, 1))) {
+        AT(lsp + 1) = AT(lsp);
+        ++lsp;
+        NEXT();
+    }
+    goto slow;
 #define LOUSA_LOAD_REAL(frameBase)                                                      \
     {                                                                                   \
         const Word address = wrapAdd((frameBase), ip->a);                               \

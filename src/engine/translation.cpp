@@ -327,6 +327,9 @@ Form match(const Original* w, const WordMemory& memory) {
         case kLOAD_UP: byLevel(Iop::PushLocal0, Iop::PushLocal1); break;
         case kADDR_UP: byLevel(Iop::PushAddr0, Iop::PushAddr1); break;
         case kPUSH_REAL: f = form(Iop::PushReal, 1, i.x, i.y); break;
+        case kDUP:
+            if (i.x == 1) f = form(Iop::Dup1, 1);
+            break;
         case kLOAD_N:
         case kSTORE_N:
             if (i.x == 1 || i.x == 2)

@@ -98,7 +98,7 @@ inline std::vector<Word> randomProgram(std::mt19937& rng) {
     // Frame of 30 words; a heap block of 24 words whose pointer goes to local 3.
     std::vector<Word> code = {94, 30, 100, 4, 126, 0, 3, 89, 24, 8, 1};
     while (code.size() < 180) {
-        switch (rng() % 45) {
+        switch (rng() % 46) {
             case 0: code.insert(code.end(), {127, static_cast<Word>(rng() % 3), static_cast<Word>(rng() % 34) - 2}); break;
             case 1: code.insert(code.end(), {126, static_cast<Word>(rng() % 3), static_cast<Word>(rng() % 34) - 2}); break;
             case 2: code.insert(code.end(), {58, someWord(rng, codeGuess)}); break;
@@ -249,6 +249,7 @@ inline std::vector<Word> randomProgram(std::mt19937& rng) {
                 code[exit] = static_cast<Word>(code.size());
                 break;
             }
+            case 44: code.insert(code.end(), {28, static_cast<Word>(rng() % 4 ? 1 : rng() % 3)}); break;  // DUP, mostly of one
             default: code.insert(code.end(), {58, static_cast<Word>(rng() % 8)}); break;
         }
     }
