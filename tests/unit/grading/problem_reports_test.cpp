@@ -19,7 +19,7 @@ const fs::path kExamples = fs::path(LOUSA_SOURCE_DIR) / "examples" / "grading";
 TEST(Problem, ReadsTheExamplePackage) {
     const Problem p = loadProblem(kExamples / "soma");
     EXPECT_EQ(p.name, "soma");
-    EXPECT_DOUBLE_EQ(p.limits.processorSeconds, 0.25);
+    EXPECT_DOUBLE_EQ(p.limits.processorSeconds, 0.5);
     EXPECT_DOUBLE_EQ(p.limits.wallSeconds, 6);
     EXPECT_EQ(p.limits.memoryBytes, 4ULL << 20);
     EXPECT_EQ(p.limits.outputBytes, 64ULL << 10);
