@@ -767,50 +767,38 @@ i_AndBranch:
         AT((high) + 1) = static_cast<Word>(static_cast<UWord>(bits & 0xFFFFFFFFU)); \
         AT(high) = static_cast<Word>(static_cast<UWord>(bits >> 32));           \
     }
-    // ADDR_UP 0 a; LOAD_N 2; the operation with the real beneath.
-#define LOUSA_REAL_LOCAL(name, expression)                                                  \
-    i_##name: {                                                                             \
-        const Word address = wrapAdd(lbp, ip->a);                                           \
-        const Word top = wrapAdd(lsp, 1);                                                   \
-        if (W(wrapSub(lsp, 1)) && W(wrapAdd(top, 1)) && IN2(address)) { \
-            LOUSA_LOAD_REAL_AT(top, address)                                                \
-            const double b = LOUSA_REAL_AT(top);                                            \
-            const double a = LOUSA_REAL_AT(lsp - 1);                                        \
-            LOUSA_STORE_REAL(lsp - 1, compute::orderedNaN(a, b, (expression)))              \
-            NEXT();                                                                         \
-        }                                                                                   \
-        goto slow;                                                                          \
+    // ADDR_UP 0 a; LOAD_N 2; the operation with the real beneath; the Store
+    // forms then STORE_N 2 of the result at the address beneath it, when
+    // that is a frame or global pair above the code (judged first: a heap
+    // pair goes the long way).
+#define LOUSA_REAL_LOCAL(name, expression, stores)                                    \
+    i_##name: {                                                                       \
+        const Word address = wrapAdd(lbp, ip->a);                                     \
+        const Word top = wrapAdd(lsp, 1);                                             \
+        if (W(wrapSub(lsp, (stores) ? 2 : 1)) && W(wrapAdd(top, 1)) && IN2(address)) { \
+            const Word destination = (stores) ? AT(lsp - 2) : 0;                      \
+            if (!(stores) || W2(destination)) {                                       \
+                LOUSA_LOAD_REAL_AT(top, address)                                      \
+                const double b = LOUSA_REAL_AT(top);                                  \
+                const double a = LOUSA_REAL_AT(lsp - 1);                              \
+                LOUSA_STORE_REAL(lsp - 1, compute::orderedNaN(a, b, (expression)))    \
+                if (stores) {                                                         \
+                    AT(destination) = AT(lsp - 1);                                    \
+                    AT(destination + 1) = AT(lsp);                                    \
+                    lsp -= 3;                                                         \
+                }                                                                     \
+                NEXT();                                                               \
+            }                                                                         \
+        }                                                                             \
+        goto slow;                                                                    \
     }
-    LOUSA_REAL_LOCAL(AddRealLocal0, a + b)
-    LOUSA_REAL_LOCAL(SubRealLocal0, a - b)
-    LOUSA_REAL_LOCAL(MulRealLocal0, a * b)
+    LOUSA_REAL_LOCAL(AddRealLocal0, a + b, false)
+    LOUSA_REAL_LOCAL(SubRealLocal0, a - b, false)
+    LOUSA_REAL_LOCAL(MulRealLocal0, a * b, false)
+    LOUSA_REAL_LOCAL(AddRealLocal0Store, a + b, true)
+    LOUSA_REAL_LOCAL(SubRealLocal0Store, a - b, true)
+    LOUSA_REAL_LOCAL(MulRealLocal0Store, a * b, true)
 #undef LOUSA_REAL_LOCAL
-    // The same, then STORE_N 2 of the result at the address beneath it,
-    // when that is a frame or global pair above the code (judged first: a
-    // heap pair goes the long way).
-#define LOUSA_REAL_LOCAL_STORE(name, expression)                                   \
-    i_##name: {                                                                    \
-        const Word address = wrapAdd(lbp, ip->a);                                  \
-        const Word top = wrapAdd(lsp, 1);                                          \
-        if (W(wrapSub(lsp, 2)) && W(wrapAdd(top, 1)) && IN2(address)) {            \
-            const Word destination = AT(lsp - 2);                                  \
-            if (W2(destination)) {                                                 \
-                LOUSA_LOAD_REAL_AT(top, address)                                   \
-                const double b = LOUSA_REAL_AT(top);                               \
-                const double a = LOUSA_REAL_AT(lsp - 1);                           \
-                LOUSA_STORE_REAL(lsp - 1, compute::orderedNaN(a, b, (expression))) \
-                AT(destination) = AT(lsp - 1);                                     \
-                AT(destination + 1) = AT(lsp);                                     \
-                lsp -= 3;                                                          \
-                NEXT();                                                            \
-            }                                                                      \
-        }                                                                          \
-        goto slow;                                                                 \
-    }
-    LOUSA_REAL_LOCAL_STORE(AddRealLocal0Store, a + b)
-    LOUSA_REAL_LOCAL_STORE(SubRealLocal0Store, a - b)
-    LOUSA_REAL_LOCAL_STORE(MulRealLocal0Store, a * b)
-#undef LOUSA_REAL_LOCAL_STORE
     // ADDR_UP 0 a; LOAD_N 2; ADDR_UP 0 b; LOAD_N 2; the operation.
 #define LOUSA_REAL_LOCALS(name, expression)                                                     \
     i_##name: {                                                                                 \

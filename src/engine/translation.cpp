@@ -73,6 +73,12 @@ private:
 
 bool isIntCompare(Word op) { return op == kLT_INT || op == kLE_INT || op == kGT_INT || op == kGE_INT || op == kEQ_INT; }
 
+// RET_FUNC at r with a result the tier returns itself: up to four words,
+// not a string (its flag word is not 1).
+bool isPlainRetFunc(const Original& r, const WordMemory& memory) {
+    return r.op == kRET_FUNC && memory.read(static_cast<UWord>(r.address + 3)) != 1 && r.y >= 0 && r.y <= 4;
+}
+
 Iop compareOp(Word op, Iop lt, int stride) {
     const int index = op == kLT_INT ? 0 : op == kLE_INT ? 1 : op == kGT_INT ? 2 : op == kGE_INT ? 3 : 4;
     return static_cast<Iop>(static_cast<int>(lt) + index * stride);
@@ -375,8 +381,7 @@ Form match(const Original* w, const WordMemory& memory) {
             break;
         case kENTER: f = form(Iop::Enter, 1, i.x, i.y); break;
         case kRET_FUNC: {
-            const Word flag = memory.read(static_cast<UWord>(at + 3));
-            if (flag != 1 && i.y >= 0 && i.y <= 4) f = form(Iop::RetFunc, 1, i.x, i.y);
+            if (isPlainRetFunc(i, memory)) f = form(Iop::RetFunc, 1, i.x, i.y);
             f.ends = true;
             break;
         }
@@ -499,7 +504,7 @@ std::int32_t Translation::translateRegion(const WordMemory& memory, Word start) 
         // in a function): the return's words are read here too.
         if (f.op == Iop::Jump) {
             const Original r = reader.at(i.x);
-            const bool retFunc = r.op == kRET_FUNC && memory.read(static_cast<UWord>(r.address + 3)) != 1 && r.y >= 0 && r.y <= 4;
+            const bool retFunc = isPlainRetFunc(r, memory);
             if (retFunc || r.op == kRET_PROC) {
                 f.op = retFunc ? Iop::JumpRetFunc : Iop::JumpRetProc;
                 f.a = r.x;
@@ -512,7 +517,7 @@ std::int32_t Translation::translateRegion(const WordMemory& memory, Word start) 
         if (f.op == Iop::CopyLocal0) {
             const Original jump = reader.at(wrapAdd(at, f.used));
             const Original r = jump.op == kJUMP && !isTarget(jump.address) ? reader.at(jump.x) : Original{};
-            if (r.op == kRET_FUNC && memory.read(static_cast<UWord>(r.address + 3)) != 1 && r.y >= 0 && r.y <= 4) {
+            if (isPlainRetFunc(r, memory)) {
                 f.op = Iop::CopyLocal0RetFunc;
                 f.c = r.x;
                 f.d = r.y;
