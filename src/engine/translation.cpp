@@ -79,6 +79,10 @@ bool isPlainRetFunc(const Original& r, const WordMemory& memory) {
     return r.op == kRET_FUNC && memory.read(static_cast<UWord>(r.address + 3)) != 1 && r.y >= 0 && r.y <= 4;
 }
 
+// The words LOAD_STR n may read of its variable: a string value holds at
+// most 255 characters, whatever the capacity says.
+Word stringReach(Word n) { return std::clamp<Word>(n, 0, 255); }
+
 Iop compareOp(Word op, Iop lt, int stride) {
     const int index = op == kLT_INT ? 0 : op == kLE_INT ? 1 : op == kGT_INT ? 2 : op == kGE_INT ? 3 : 4;
     return static_cast<Iop>(static_cast<int>(lt) + index * stride);
@@ -244,6 +248,7 @@ Form match(const Original* w, const WordMemory& memory) {
             return form(Iop::LoadReal0, 2, a);
         }
     }
+    if (op == kADDR_UP && i.x == 0 && w[1].op == kLOAD_STR) return form(Iop::LoadStrLocal0, 2, i.y, stringReach(w[1].x));
     if (op == kADDR_UP && i.x == 1 && w[1].op == kLOAD_N && w[1].x == 2) return form(Iop::LoadReal1, 2, i.y);
     if (op == kLOAD_UP && i.x == 0) {
         const Word a = i.y;
@@ -296,6 +301,7 @@ Form match(const Original* w, const WordMemory& memory) {
             return form(Iop::ModConst, 2, i.x);
         }
         if (w[1].op == kSTORE_N && w[1].x == 1) return form(Iop::StoreConstN1, 2, i.x);
+        if (w[1].op == kPUSH_N && w[1].x > 0) return form(Iop::PushConstWords, 2, w[1].x, w[1].address + 2, i.x);
     }
     if (op == kPUSH_REAL && (w[1].op == kLT_REAL || w[1].op == kLE_REAL)) {
         if (w[2].op == kAND_INT && w[3].op == kJUMP_FALSE) {
@@ -368,6 +374,15 @@ Form match(const Original* w, const WordMemory& memory) {
             f.target = i.x;
             break;
         case kINC: f = form(Iop::Inc, 1); break;
+        case kPUSH_N:
+            if (i.x > 0) f = form(Iop::PushWords, 1, i.x, at + 2);
+            break;
+        case kLOAD_STR: f = form(Iop::LoadStr, 1, stringReach(i.x)); break;
+        case kSTORE_STR: f = form(Iop::StoreStr, 1, std::max<Word>(i.x, 0)); break;
+        case kCONCAT: f = form(Iop::Concat, 1, i.x); break;
+        case kSTR_POS: f = form(Iop::StrPos, 1, i.x); break;
+        case kCOPY: f = form(Iop::Copy, 1); break;
+        case kSTR: f = form(Iop::StrInt, 1, i.x); break;
         case kCHECK_INDEX: f = form(Iop::CheckIndex, 1, i.x, i.y); break;
         case kINDEX_ADDR:
             if (i.x == 1) f = form(Iop::IndexAddr1, 1, i.y);

@@ -35,13 +35,16 @@ struct StackText {
     }
 };
 
-// stackString word by word: for a string reaching below address 0 or
-// lying outside the contiguous region.
-[[gnu::noinline]] inline StackText stackStringByWords(const Interpretador& m, Word top) {
+// Where stackString finds the marker word by word (for a string reaching
+// below address 0 or lying outside the contiguous region): its distance
+// from top, or kStringScanLimit + 1 when there is none so far down. Kept
+// out of line and returning one word, so that the callers keep their
+// operands in registers.
+[[gnu::noinline]] inline Word markerByWords(const Interpretador& m, Word top) {
     for (Word i = 0; i <= kStringScanLimit; ++i) {
-        if (m.readWord(wrapSub(top, i)) == -1) return StackText{top, i, wrapSub(top, i + 1)};
+        if (m.readWord(wrapSub(top, i)) == -1) return i;
     }
-    return StackText{top, kStringScanLimit, wrapSub(top, kStringScanLimit)};
+    return kStringScanLimit + 1;
 }
 
 // The string whose first character is the word at top, down to its marker.
@@ -59,7 +62,9 @@ struct StackText {
             // Not found above address 0: the search goes on below it, word by word.
         }
     }
-    return stackStringByWords(m, top);
+    const Word i = markerByWords(m, top);
+    if (i > kStringScanLimit) return StackText{top, kStringScanLimit, wrapSub(top, kStringScanLimit)};
+    return StackText{top, i, wrapSub(top, i + 1)};
 }
 
 // A single character word taken as a one-character string.
@@ -72,10 +77,14 @@ struct StringOperands {
     StackText right;
 };
 
-inline StringOperands stackStringOperands(const Interpretador& m, Word kind) {
-    const StackText right = (kind == 2 || kind == 3) ? stackChar(m.sp) : stackString(m, m.sp);
+// The operands' top is the stack's top unless given.
+[[gnu::always_inline]] inline StringOperands stackStringOperands(const Interpretador& m, Word kind, Word top) {
+    const StackText right = (kind == 2 || kind == 3) ? stackChar(top) : stackString(m, top);
     const StackText left = (kind == 1 || kind == 3) ? stackChar(right.below) : stackString(m, right.below);
     return StringOperands{left, right};
+}
+[[gnu::always_inline]] inline StringOperands stackStringOperands(const Interpretador& m, Word kind) {
+    return stackStringOperands(m, kind, m.sp);
 }
 
 // <0, 0 or >0 as a sorts before, with or after b; a proper prefix sorts first.

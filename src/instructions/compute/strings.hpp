@@ -58,6 +58,51 @@ inline Word takeChars(const Interpretador& m, const StackText& text, Word room, 
 }
 
 
+// The characters of the left operand then the right one into chars (room
+// for 255): the result is at most 255 characters and ends before a byte 0,
+// as pushString cuts. Returns how many.
+inline Word joinedChars(const Interpretador& m, const StringOperands& ops, Word* chars) {
+    bool ended = false;
+    Word length = takeChars(m, ops.left, 255, chars, ended);
+    if (!ended) length += takeChars(m, ops.right, 255 - length, chars + length, ended);
+    return length;
+}
+
+// Where sub (the left operand) first occurs in s (the right one), from 1,
+// or 0; searched where the operands lie.
+inline Word positionOf(const Interpretador& m, const StringOperands& ops) {
+    const StackText& sub = ops.left;
+    const StackText& s = ops.right;
+    const unsigned char first = sub.length > 0 ? sub.at(m, 0) : 0;
+    const Word last = s.length - sub.length;  // the last place sub may start
+    if (s.words && sub.length > 0) {
+        // Where s lies in the contiguous region, its places holding sub's
+        // first character are found eight words at a time.
+        const auto isFirst = [first = Word{first}](auto w) { return (w & 0xFF) == first; };
+        for (Word at = 0; at <= last; ++at) {
+            at += firstDown(s.words - at, last - at + 1, isFirst);
+            Word i = 1;
+            while (at <= last && i < sub.length && s.at(m, at + i) == sub.at(m, i)) ++i;
+            if (at <= last && i == sub.length) return at + 1;
+        }
+        return 0;
+    }
+    for (Word at = 0; at <= last; ++at) {
+        if (sub.length > 0 && s.at(m, at) != first) continue;
+        Word i = 0;
+        while (i < sub.length && s.at(m, at + i) == sub.at(m, i)) ++i;
+        if (i == sub.length) return at + 1;
+    }
+    return 0;
+}
+
+// COPY's substring of s from start (from 0, not below 0) for count
+// characters: the end (exclusive) of the characters it keeps, at most 255.
+inline std::int64_t copyEnd(const StackText& s, std::int64_t start, Word count) {
+    if (count > 0 && s.length >= start) return std::min<std::int64_t>({s.length, start + count, start + 255});
+    return start;
+}
+
 // Whether the word ranges [a, a + n) and [b, b + k) have no word in common.
 inline bool apart(std::int64_t a, std::int64_t n, std::int64_t b, std::int64_t k) { return a + n <= b || b + k <= a; }
 
@@ -123,13 +168,10 @@ inline double parseNumber(std::string_view text, std::size_t& end) {
 
 inline void Interpretador::opConcat() {
     // Built in a local buffer from the operands where they lie, then pushed
-    // over them: the result is at most 255 characters and ends before a
-    // byte 0, as pushString cuts.
+    // over them.
     const compute::StringOperands ops = compute::stackStringOperands(*this, operand(1));
     std::array<Word, 255> chars;
-    bool ended = false;
-    Word length = compute::takeChars(*this, ops.left, 255, chars.data(), ended);
-    if (!ended) length += compute::takeChars(*this, ops.right, 255 - length, chars.data() + length, ended);
+    const Word length = compute::joinedChars(*this, ops, chars.data());
     sp = ops.left.below;
     compute::pushChars(*this, chars.data(), length);
     pc = wrapAdd(pc, 2);
@@ -172,8 +214,7 @@ inline void Interpretador::opCopy() {
     // The substring already lies on the stack, character i at s.top - i:
     // it moves down over the string's lower part (a byte 0 stays in it),
     // the last character deepest, cut to 255 characters.
-    std::int64_t end = start;
-    if (count > 0 && s.length >= start) end = std::min<std::int64_t>({s.length, start + count, start + 255});
+    const std::int64_t end = compute::copyEnd(s, start, count);
     Word top = wrapAdd(s.below, 1);
     // Where the string lies in the contiguous region, the words it moves to do too.
     // In ascending order of address on both sides, after the marker, as
@@ -261,32 +302,8 @@ inline void Interpretador::opStrLength() {
 }
 
 inline void Interpretador::opStrPos() {
-    // Searched where the operands lie: sub is the left operand, s the right.
     const compute::StringOperands ops = compute::stackStringOperands(*this, operand(1));
-    const compute::StackText& sub = ops.left;
-    const compute::StackText& s = ops.right;
-    Word found = 0;
-    const unsigned char first = sub.length > 0 ? sub.at(*this, 0) : 0;
-    const Word last = s.length - sub.length;  // the last place sub may start
-    if (s.words && sub.length > 0) {
-        // Where s lies in the contiguous region, its places holding sub's
-        // first character are found eight words at a time.
-        const auto isFirst = [first = Word{first}](auto w) { return (w & 0xFF) == first; };
-        for (Word at = 0; found == 0 && at <= last;) {
-            at += compute::firstDown(s.words - at, last - at + 1, isFirst);
-            Word i = 1;
-            while (at <= last && i < sub.length && s.at(*this, at + i) == sub.at(*this, i)) ++i;
-            if (at <= last && i == sub.length) found = at + 1;
-            ++at;
-        }
-    } else {
-        for (Word at = 0; found == 0 && at <= last; ++at) {
-            if (sub.length > 0 && s.at(*this, at) != first) continue;
-            Word i = 0;
-            while (i < sub.length && s.at(*this, at + i) == sub.at(*this, i)) ++i;
-            if (i == sub.length) found = at + 1;
-        }
-    }
+    const Word found = compute::positionOf(*this, ops);
     sp = ops.left.below;
     push(found);
     pc = wrapAdd(pc, 2);

@@ -8,6 +8,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "vm/word.hpp"
 
 namespace lousa::compute {
@@ -22,66 +26,71 @@ inline WordLanes lanesAt(const Word* p) {
     return lanes;
 }
 
-// The test's result for the eight words from p up as four 64-bit
-// quarters, quarter q holding p[2q] in its low half and p[2q + 1] in its
-// high half, each half all ones where the word passes, else 0.
-static_assert(std::endian::native == std::endian::little, "EightResults reads lanes as little-endian halves");
-struct EightResults {
-    std::uint64_t quarters[4];
-
-    [[nodiscard]] bool any() const { return ((quarters[0] | quarters[1]) | (quarters[2] | quarters[3])) != 0; }
-    // The lowest and the highest passing word of a group with some (0 to 7).
-    [[nodiscard]] Word lowest() const {
-        Word q = 0;
-        while (quarters[q] == 0) ++q;
-        return 2 * q + static_cast<Word>(std::countr_zero(quarters[q]) / 32);
-    }
-    [[nodiscard]] Word highest() const {
-        Word q = 3;
-        while (quarters[q] == 0) --q;
-        return 2 * q + 1 - static_cast<Word>(std::countl_zero(quarters[q]) / 32);
-    }
-};
-
-template <class Test>
-inline EightResults testEight(const Word* p, Test test) {
-    const WordLanes low = test(lanesAt(p));
-    const WordLanes high = test(lanesAt(p + 4));
-    EightResults results;
-    std::memcpy(&results.quarters[0], &low, sizeof low);
-    std::memcpy(&results.quarters[2], &high, sizeof high);
-    return results;
+// The lanes that pass a test (all ones in a lane, else 0) as bits 0 to 3.
+inline unsigned laneBits(WordLanes passed) {
+#if defined(__SSE2__)
+    return static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(std::bit_cast<__m128i>(passed))));
+#else
+    unsigned bits = 0;
+    for (int k = 0; k < 4; ++k) bits |= (passed[k] != 0 ? 1U : 0U) << k;
+    return bits;
+#endif
 }
+
+// Bit k set where from[k] passes the test, for the four or eight words from p up.
+template <class Test>
+inline unsigned testFour(const Word* p, Test test) {
+    return laneBits(test(lanesAt(p)));
+}
+template <class Test>
+inline unsigned testEight(const Word* p, Test test) {
+    return testFour(p, test) | testFour(p + 4, test) << 4;
+}
+
+inline Word lowestBit(unsigned bits) { return static_cast<Word>(std::countr_zero(bits)); }
+inline Word highestBit(unsigned bits) { return static_cast<Word>(31 - std::countl_zero(bits)); }
 
 // The first i in [0, count) whose from[i] passes test, or count.
 template <class Test>
 inline Word firstUp(const Word* from, Word count, Test test) {
-    if (count < 8) {
+    if (count < 4) {
         Word i = 0;
         while (i < count && !test(from[i])) ++i;
         return i;
     }
+    if (count < 8) {
+        // Two groups of four, the second overlapping the first.
+        if (const unsigned r = testFour(from, test)) return lowestBit(r);
+        const unsigned r = testFour(from + count - 4, test);
+        return r != 0 ? count - 4 + lowestBit(r) : count;
+    }
     for (Word i = 0; i + 8 <= count; i += 8)
-        if (const EightResults r = testEight(from + i, test); r.any()) return i + r.lowest();
+        if (const unsigned r = testEight(from + i, test)) return i + lowestBit(r);
     // The last eight words, some of them seen already without a hit.
-    const EightResults r = testEight(from + count - 8, test);
-    return r.any() ? count - 8 + r.lowest() : count;
+    const unsigned r = testEight(from + count - 8, test);
+    return r != 0 ? count - 8 + lowestBit(r) : count;
 }
 
 // The first i in [0, count) whose at[-i] passes test, or count: the same
 // search downward, as a string lies on the stack.
 template <class Test>
 inline Word firstDown(const Word* at, Word count, Test test) {
-    if (count < 8) {
+    if (count < 4) {
         Word i = 0;
         while (i < count && !test(at[-i])) ++i;
         return i;
     }
+    if (count < 8) {
+        // Word 3 of a group of four is the one nearest to at.
+        if (const unsigned r = testFour(at - 3, test)) return 3 - highestBit(r);
+        const unsigned r = testFour(at - count + 1, test);
+        return r != 0 ? count - 1 - highestBit(r) : count;
+    }
     // Word 7 of a group is the one nearest to at.
     for (Word i = 0; i + 8 <= count; i += 8)
-        if (const EightResults r = testEight(at - i - 7, test); r.any()) return i + 7 - r.highest();
-    const EightResults r = testEight(at - count + 1, test);
-    return r.any() ? count - 1 - r.highest() : count;
+        if (const unsigned r = testEight(at - i - 7, test)) return i + 7 - highestBit(r);
+    const unsigned r = testEight(at - count + 1, test);
+    return r != 0 ? count - 1 - highestBit(r) : count;
 }
 
 // last[-k] = from[k] for k in [0, n), four words at a time: the two ranges

@@ -98,7 +98,7 @@ inline std::vector<Word> randomProgram(std::mt19937& rng) {
     // Frame of 30 words; a heap block of 24 words whose pointer goes to local 3.
     std::vector<Word> code = {94, 30, 100, 4, 126, 0, 3, 89, 24, 8, 1};
     while (code.size() < 180) {
-        switch (rng() % 46) {
+        switch (rng() % 47) {
             case 0: code.insert(code.end(), {127, static_cast<Word>(rng() % 3), static_cast<Word>(rng() % 34) - 2}); break;
             case 1: code.insert(code.end(), {126, static_cast<Word>(rng() % 3), static_cast<Word>(rng() % 34) - 2}); break;
             case 2: code.insert(code.end(), {58, someWord(rng, codeGuess)}); break;
@@ -250,6 +250,37 @@ inline std::vector<Word> randomProgram(std::mt19937& rng) {
                 break;
             }
             case 44: code.insert(code.end(), {28, static_cast<Word>(rng() % 4 ? 1 : rng() % 3)}); break;  // DUP, mostly of one
+            case 45: {  // string values: literals, locals loaded and stored, joined, searched, cut, numbers written
+                const auto small = [&](Word n) { return static_cast<Word>(rng() % static_cast<unsigned>(n)); };
+                // Capacities around the short strings' lengths, sometimes negative or the largest.
+                const auto capacity = [&] { return rng() % 8 == 0 ? Word{255} : small(8) - 1; };
+                // Characters: letters mostly, sometimes a byte 0 or a -1 (which reads as a marker),
+                // a byte above 127 or a word whose low byte only is a letter.
+                const auto character = [&] {
+                    switch (rng() % 10) {
+                        case 0: return small(2) - 1;
+                        case 1: return Word{200} + small(2) * 256;
+                        default: return 'a' + small(4);
+                    }
+                };
+                switch (rng() % 8) {
+                    case 0: {
+                        const Word n = small(12) + 1;
+                        if (rng() % 4) code.insert(code.end(), {58, rng() % 4 ? -1 : character()});
+                        code.insert(code.end(), {112, n});
+                        for (Word k = 0; k < n; ++k) code.push_back(character());
+                        break;
+                    }
+                    case 1: code.insert(code.end(), {126, 0, local(rng), 125, capacity()}); break;
+                    case 2: code.insert(code.end(), {126, small(3), local(rng), 125, capacity()}); break;
+                    case 3: code.insert(code.end(), {126, 0, local(rng), 58, -1, 112, 2, character(), character(), 12, capacity()}); break;
+                    case 4: code.insert(code.end(), {static_cast<Word>(rng() % 2 ? 3 : 92), small(4)}); break;
+                    case 5: code.insert(code.end(), {58, small(6), 58, small(6) - 1, 31}); break;
+                    case 6: code.insert(code.end(), {127, 0, local(rng), 126, 0, local(rng), 69, small(4)}); break;
+                    default: code.insert(code.end(), {12, capacity()}); break;
+                }
+                break;
+            }
             default: code.insert(code.end(), {58, static_cast<Word>(rng() % 8)}); break;
         }
     }
