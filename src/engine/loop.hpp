@@ -17,9 +17,9 @@
 
 #include <algorithm>
 #include <bit>
-#include <charconv>
 #include <cstdint>
 
+#include "engine/string_forms.hpp"
 #include "engine/translation.hpp"
 #include "instructions/compute/arithmetic.hpp"
 #include "instructions/compute/comparisons.hpp"
@@ -1204,132 +1204,40 @@ i_CopyReal0: {
     }
     goto slow;
 }
-    // The string forms: operands found where they lie, as the reference
-    // finds them; the result written once its words are known to lie above
-    // the code in the contiguous memory (WR: count words from first).
-#define WR(first, count) \
-    (static_cast<UWord>(first) >= lo && std::uint64_t{static_cast<UWord>(first)} + static_cast<std::uint64_t>(count) <= msize)
+    // The string forms (string_forms.hpp), out of line.
+#define DENSE() (DenseWords{m, lo, msize})
 i_PushWords:
-i_PushConstWords: {
-    // PUSH_N's words, read in the code where they lie (below it the stack never reaches).
-    const Word marked = ip->op == Iop::PushConstWords ? 1 : 0;
-    const Word top = wrapAdd(lsp, 1);
-    if (WR(top, ip->a + marked)) {
-        if (marked != 0) AT(top) = ip->c;
-        std::copy_n(m + ip->b, ip->a, m + top + marked);
-        lsp = top + ip->a + marked - 1;
-        NEXT();
-    }
+i_PushConstWords:
+    if (pushWordsForm(DENSE(), lsp, ip->a, ip->b, ip->op == Iop::PushConstWords, ip->c)) NEXT();
     goto slow;
-}
-    // The variable at address pushed as a string value, its marker at top.
-#define LOUSA_LOAD_STR(address, top, reach)                                                                     \
-    {                                                                                                           \
-        const Word address_ = (address);                                                                        \
-        const Word top_ = (top);                                                                                \
-        if (address_ >= 0 && std::uint64_t{static_cast<UWord>(address_)} + static_cast<UWord>(reach) <= msize && \
-            W(top_)) {                                                                                          \
-            const Word count_ = compute::firstUp(m + address_, (reach), compute::isMarker);                     \
-            if (WR(top_, count_ + 1) && compute::apart(address_, std::min(count_ + 1, (reach)), top_, count_ + 1)) { \
-                AT(top_) = -1;                                                                                  \
-                compute::copyReversed(m + top_ + count_, m + address_, count_);                                 \
-                lsp = top_ + count_;                                                                            \
-                NEXT();                                                                                         \
-            }                                                                                                   \
-        }                                                                                                       \
-    }
 i_LoadStr:
-    if (W(lsp)) LOUSA_LOAD_STR(AT(lsp), lsp, ip->a)
+    if (W(lsp) && loadStrForm(DENSE(), lsp, AT(lsp), lsp, ip->a)) NEXT();
     goto slow;
 i_LoadStrLocal0:
-    // The address ADDR_UP pushes is written over by the marker.
-    LOUSA_LOAD_STR(wrapAdd(lbp, ip->a), wrapAdd(lsp, 1), ip->b)
+    if (loadStrForm(DENSE(), lsp, wrapAdd(lbp, ip->a), wrapAdd(lsp, 1), ip->b)) NEXT();
     goto slow;
-#undef LOUSA_LOAD_STR
-i_StoreStr: {
-    const compute::StackText text = compute::stackString(vm, lsp);
-    const Word capacity = ip->a;
-    const Word n = std::min(text.length, capacity);
-    const Word written = n < capacity ? n + 1 : n;
-    if (IN(text.below) && (text.words != nullptr || n == 0)) {
-        const Word address = AT(text.below);
-        if (WR(address, written)) {
-            // A variable overlapping the string is written word by word, as the reference does.
-            Word* to = m + address;
-            if (n > 0 && compute::apart(address, written, std::int64_t{text.top} - n + 1, n)) {
-                compute::copyReversed(to + n - 1, text.words - n + 1, n);
-            } else {
-                for (Word i = 0; i < n; ++i) to[i] = text.words[-i];
-            }
-            if (n < capacity) to[n] = -1;
-            lsp = wrapSub(text.below, 1);
-            NEXT();
-        }
-    }
+i_LocalStrPos:
+    if (localPosForm(DENSE(), lsp, wrapAdd(lbp, ip->a), ip->b)) NEXT();
     goto slow;
-}
-i_Concat: {
-    const compute::StringOperands ops = compute::stackStringOperands(vm, ip->a, lsp);
-    const Word top = wrapAdd(ops.left.below, 1);
-    if (W(top)) {
-        Word chars[255];
-        const Word length = compute::joinedChars(vm, ops, chars);
-        if (WR(top, length + 1)) {
-            AT(top) = -1;
-            compute::copyReversed(m + top + length, chars, length);
-            lsp = top + length;
-            NEXT();
-        }
-    }
+i_LocalConcat:
+    if (localConcatForm(vm, DENSE(), lsp, wrapAdd(lbp, ip->a), ip->b)) NEXT();
     goto slow;
-}
-i_StrPos: {
-    const compute::StringOperands ops = compute::stackStringOperands(vm, ip->a, lsp);
-    const Word top = wrapAdd(ops.left.below, 1);
-    if (W(top)) {
-        AT(top) = compute::positionOf(vm, ops);
-        lsp = top;
-        NEXT();
-    }
+i_StoreStr:
+    if (storeStrForm(vm, DENSE(), lsp, ip->a)) NEXT();
     goto slow;
-}
+i_Concat:
+    if (concatForm(vm, DENSE(), lsp, ip->a)) NEXT();
+    goto slow;
+i_StrPos:
+    if (strPosForm(vm, DENSE(), lsp, ip->a)) NEXT();
+    goto slow;
 i_Copy:
-    if (lsp >= 2 && IN(lsp)) {
-        const Word count = AT(lsp);
-        const std::int64_t start = std::max<std::int64_t>(std::int64_t{AT(lsp - 1)} - 1, 0);
-        const compute::StackText s = compute::stackString(vm, lsp - 2);
-        const std::int64_t end = compute::copyEnd(s, start, count);
-        const auto n = static_cast<Word>(end - start);
-        const Word top = wrapAdd(s.below, 1);
-        if ((s.words != nullptr || n == 0) && WR(top, n + 1)) {
-            // Moved down in ascending order of address, as the reference moves it.
-            Word* to = m + top;
-            to[0] = -1;
-            if (n > 0) {
-                const Word* from = s.words - (end - 1);
-                for (Word k = 0; k < n; ++k) to[k + 1] = signedByte(from[k]);
-            }
-            lsp = top + n;
-            NEXT();
-        }
-    }
+    if (copyForm(vm, DENSE(), lsp)) NEXT();
     goto slow;
 i_StrInt:
-    if (lsp >= 1 && IN(lsp)) {
-        const Word address = AT(lsp);
-        char digits[12];  // "-2147483648" is the longest
-        const auto size = static_cast<Word>(std::to_chars(digits, digits + sizeof digits, AT(lsp - 1)).ptr - digits);
-        const Word capacity = ip->a;
-        // Too small a variable is the reference's error.
-        if (size <= capacity && WR(address, size < capacity ? size + 1 : size)) {
-            for (Word i = 0; i < size; ++i) AT(address + i) = static_cast<signed char>(digits[i]);
-            if (size < capacity) AT(address + size) = -1;
-            lsp -= 2;
-            NEXT();
-        }
-    }
+    if (strIntForm(DENSE(), lsp, ip->a)) NEXT();
     goto slow;
-#undef WR
+#undef DENSE
 i_Call0:
 i_Call1: {
     // Three words pushed: static link, caller's frame, return address.

@@ -248,7 +248,11 @@ Form match(const Original* w, const WordMemory& memory) {
             return form(Iop::LoadReal0, 2, a);
         }
     }
-    if (op == kADDR_UP && i.x == 0 && w[1].op == kLOAD_STR) return form(Iop::LoadStrLocal0, 2, i.y, stringReach(w[1].x));
+    if (op == kADDR_UP && i.x == 0 && w[1].op == kLOAD_STR) {
+        if ((w[2].op == kSTR_POS && w[2].x == 1) || (w[2].op == kCONCAT && w[2].x == 0))
+            return form(w[2].op == kSTR_POS ? Iop::LocalStrPos : Iop::LocalConcat, 3, i.y, stringReach(w[1].x));
+        return form(Iop::LoadStrLocal0, 2, i.y, stringReach(w[1].x));
+    }
     if (op == kADDR_UP && i.x == 1 && w[1].op == kLOAD_N && w[1].x == 2) return form(Iop::LoadReal1, 2, i.y);
     if (op == kLOAD_UP && i.x == 0) {
         const Word a = i.y;

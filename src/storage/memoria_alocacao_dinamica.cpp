@@ -1,6 +1,7 @@
 #include "storage/memoria_alocacao_dinamica.hpp"
 
 #include <algorithm>
+#include <new>
 
 namespace lousa {
 
@@ -82,7 +83,7 @@ MemoriaAlocacaoDinamica::Page& MemoriaAlocacaoDinamica::makePage(UWord index) {
         ++tables_;
     }
     auto& page = table->pages[slot];
-    page = std::make_unique<Page>();
+    page.reset(new (pool_.take()) Page());
     ++table->used;
     ++pages_;
     return *page;
@@ -153,6 +154,7 @@ void MemoriaAlocacaoDinamica::clear() {
     releaseFrom(account_, footprint());
     forgetCachedPage();
     for (auto& table : directory_) table.reset();
+    pool_.releaseAll();
     pages_ = 0;
     tables_ = 0;
     extents_.clear();

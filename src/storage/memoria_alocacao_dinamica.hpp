@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "storage/memory_account.hpp"
+#include "storage/slot_pool.hpp"
 #include "vm/word.hpp"
 
 namespace lousa {
@@ -98,8 +99,15 @@ private:
         UWord nonZero = 0;
         bool counted = true;
     };
+    // Pages live in the heap's slot pool.
+    struct PageDeleter {
+        void operator()(Page* page) const noexcept {
+            page->~Page();
+            SlotPool::give(page);
+        }
+    };
     struct PageTable {
-        std::array<std::unique_ptr<Page>, std::size_t{1} << kTableBits> pages;
+        std::array<std::unique_ptr<Page, PageDeleter>, std::size_t{1} << kTableBits> pages;
         UWord used = 0;
     };
     static constexpr Word kDead = INT32_MIN;  // `last` of a released block
@@ -131,6 +139,7 @@ private:
     void compact();
 
     MemoryAccount* account_ = nullptr;
+    SlotPool pool_{sizeof(Page)};  // before the tables: it outlives their pages
     std::array<std::unique_ptr<PageTable>, kDirectorySize> directory_{};
     std::size_t pages_ = 0;
     std::size_t tables_ = 0;

@@ -183,6 +183,17 @@ TEST(TranslationTier, ErrorsInsideFusedFormsMatchTheReference) {
          {62, 47, 58, 1, 103, 0, 0x7FF80000, 103, 0, 0x40100000, 77, 5, 40, 20, 62, 48, 43}},
         {"real compared with a constant, and-ed with false, jump taken",
          {62, 49, 58, 0, 103, 0, 0x3FF00000, 103, 0, 0x40100000, 75, 5, 40, 20, 62, 50, 43}},
+        // Strings: local 3 := 'ab' (PUSH -1; PUSH_N 2 'b' 'a'; STORE_STR 5) before the form tried.
+        {"STR into too small a variable", {62, 54, 58, 12345, 126, 0, 3, 69, 3, 43}},
+        {"a string loaded from a wild frame slot", {62, 55, 126, 0, 100000000, 125, 255, 43}},
+        {"a string stored into the code", {62, 56, 126, 0, -12, 58, -1, 112, 2, 'a', 'b', 12, 5, 43}},
+        {"a character with high bits searched in a local's string",
+         {62, 57, 126, 0, 3, 58, -1, 112, 2, 'b', 'a', 12, 5, 58, 'b' + 256, 126, 0, 3, 125, 5, 92, 1, 43}},
+        {"a literal joined to a local's string, then cut by COPY and stored",
+         {62, 58, 126, 0, 3, 58, -1, 112, 2, 'b', 'a', 12, 5, 126, 0, 4, 58, -1, 112, 2, 'y', 'x', 126, 0, 3, 125, 5, 3, 0,
+          58, 2, 58, 2, 31, 12, 5, 43}},
+        {"a local's string joined to the words beneath, down into the code",
+         {62, 59, 126, 0, 3, 58, -1, 112, 2, 'b', 'a', 12, 5, 126, 0, 3, 125, 5, 3, 0, 43}},
     };
     for (const Case& c : cases) {
         std::vector<Word> code = {94, 4, 100, 4};

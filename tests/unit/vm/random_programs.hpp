@@ -271,7 +271,10 @@ inline std::vector<Word> randomProgram(std::mt19937& rng) {
                         for (Word k = 0; k < n; ++k) code.push_back(character());
                         break;
                     }
-                    case 1: code.insert(code.end(), {126, 0, local(rng), 125, capacity()}); break;
+                    case 1:  // a local's string, sometimes searched for the character beneath or joined to the string beneath
+                        code.insert(code.end(), {126, 0, local(rng), 125, capacity()});
+                        if (rng() % 2) code.insert(code.end(), {static_cast<Word>(rng() % 2 ? 3 : 92), small(2)});
+                        break;
                     case 2: code.insert(code.end(), {126, small(3), local(rng), 125, capacity()}); break;
                     case 3: code.insert(code.end(), {126, 0, local(rng), 58, -1, 112, 2, character(), character(), 12, capacity()}); break;
                     case 4: code.insert(code.end(), {static_cast<Word>(rng() % 2 ? 3 : 92), small(4)}); break;
