@@ -1238,6 +1238,52 @@ i_StrInt:
     if (strIntForm(DENSE(), lsp, ip->a)) NEXT();
     goto slow;
 #undef DENSE
+    // The set forms: the reference handlers' usual cases (sets.hpp) on the
+    // registers, the words written only above the code.
+#define LOUSA_DENSE (compute::DenseMemory{m, msize, lo})
+i_LoadSet:
+    if (IN(lsp) && compute::loadSetAt(vm.sets, LOUSA_DENSE, AT(lsp), lsp, lsp)) NEXT();
+    goto slow;
+i_LoadSetLocal0:
+    // The address ADDR_UP pushes is written over by the value.
+    if (compute::loadSetAt(vm.sets, LOUSA_DENSE, wrapAdd(lbp, ip->a), wrapAdd(lsp, 1), lsp)) NEXT();
+    goto slow;
+i_CheckSet:
+    // An element outside the bounds is the reference's error.
+    if (IN(lsp) && compute::denseSetWithin(m, lsp, ip->a, ip->b)) NEXT();
+    goto slow;
+i_CheckStoreSet:
+    if (IN(lsp) && compute::denseSetWithin(m, lsp, ip->a, ip->b) && compute::storeSetAt(vm.sets, LOUSA_DENSE, lsp))
+        NEXT();
+    goto slow;
+i_StoreSet:
+    if (compute::storeSetAt(vm.sets, LOUSA_DENSE, lsp)) NEXT();
+    goto slow;
+i_InSet:
+    if (compute::inSetAt(LOUSA_DENSE, lsp)) NEXT();
+    goto slow;
+    // The workspace growing may find no memory: the run ends with sp
+    // beneath both operands, as the reference leaves it.
+#define LOUSA_SET_OPERATION(Op)                                                      \
+    {                                                                                \
+        bool done_ = false;                                                          \
+        try {                                                                        \
+            done_ = compute::setOperationAt(vm.sets.work, LOUSA_DENSE, lsp, Op{});   \
+        } catch (...) {                                                              \
+            SYNC_OUT();                                                              \
+            throw;                                                                   \
+        }                                                                            \
+        if (done_) NEXT();                                                           \
+        goto slow;                                                                   \
+    }
+i_SetUnion:
+    LOUSA_SET_OPERATION(compute::Unite)
+i_SetInter:
+    LOUSA_SET_OPERATION(compute::Intersect)
+i_SetDiff:
+    LOUSA_SET_OPERATION(compute::Subtract)
+#undef LOUSA_SET_OPERATION
+#undef LOUSA_DENSE
 i_Call0:
 i_Call1: {
     // Three words pushed: static link, caller's frame, return address.

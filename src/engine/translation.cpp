@@ -253,6 +253,8 @@ Form match(const Original* w, const WordMemory& memory) {
             return form(w[2].op == kSTR_POS ? Iop::LocalStrPos : Iop::LocalConcat, 3, i.y, stringReach(w[1].x));
         return form(Iop::LoadStrLocal0, 2, i.y, stringReach(w[1].x));
     }
+    if (op == kADDR_UP && i.x == 0 && w[1].op == kLOAD_SET) return form(Iop::LoadSetLocal0, 2, i.y);
+    if (op == kCHECK_SET && w[1].op == kSTORE_SET) return form(Iop::CheckStoreSet, 2, i.x, i.y);
     if (op == kADDR_UP && i.x == 1 && w[1].op == kLOAD_N && w[1].x == 2) return form(Iop::LoadReal1, 2, i.y);
     if (op == kLOAD_UP && i.x == 0) {
         const Word a = i.y;
@@ -387,6 +389,13 @@ Form match(const Original* w, const WordMemory& memory) {
         case kSTR_POS: f = form(Iop::StrPos, 1, i.x); break;
         case kCOPY: f = form(Iop::Copy, 1); break;
         case kSTR: f = form(Iop::StrInt, 1, i.x); break;
+        case kLOAD_SET: f = form(Iop::LoadSet, 1); break;
+        case kCHECK_SET: f = form(Iop::CheckSet, 1, i.x, i.y); break;
+        case kSTORE_SET: f = form(Iop::StoreSet, 1); break;
+        case kIN_SET: f = form(Iop::InSet, 1); break;
+        case kSET_UNION: f = form(Iop::SetUnion, 1); break;
+        case kSET_INTER: f = form(Iop::SetInter, 1); break;
+        case kSET_DIFF: f = form(Iop::SetDiff, 1); break;
         case kCHECK_INDEX: f = form(Iop::CheckIndex, 1, i.x, i.y); break;
         case kINDEX_ADDR:
             if (i.x == 1) f = form(Iop::IndexAddr1, 1, i.y);

@@ -86,6 +86,7 @@ public:
     // Words below `end` are watched: a write that changes one is remembered
     // until taken (the translation tier watches the code this way).
     void watchBelow(UWord end) { watchEnd_ = end; }
+    [[nodiscard]] UWord watchEnd() const { return watchEnd_; }
     [[nodiscard]] bool watchedWordsChanged() const { return watchLow_ <= watchHigh_; }
     // The lowest and highest watched word changed since the last call.
     std::pair<UWord, UWord> takeWatchedChanges() {

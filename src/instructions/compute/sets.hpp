@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <utility>
 
 #include "vm/interpretador.hpp"
@@ -202,54 +203,153 @@ namespace compute {
     return count > 0 ? 2 * std::min(count, static_cast<Word>(static_cast<UWord>(sp) / 2)) : 0;
 }
 
+// The contiguous region as the usual cases below see it: its words, how
+// many, and the first one they may write (the words below it are watched,
+// and their writes noted one by one by the general path).
+struct DenseMemory {
+    Word* words;
+    UWord size;
+    UWord writableFrom;
+    [[nodiscard]] bool holds(Word a) const { return static_cast<UWord>(a) < size; }
+    [[nodiscard]] bool writable(std::int64_t first, std::int64_t count) const {
+        return first >= std::int64_t{writableFrom} && first + count <= std::int64_t{size};
+    }
+};
+inline DenseMemory denseMemory(Interpretador& m) {
+    return {m.memory.denseWords(), static_cast<UWord>(m.memory.denseSize()), m.memory.watchEnd()};
+}
+
+// The usual cases of the set instructions, on a stack whose top is sp: each
+// returns false, with nothing changed that the general path reads, when its
+// case does not hold, else does the instruction's work (pc aside) and moves
+// sp. The dispatch loops call them with the registers they keep.
+
+// LOAD_SET, the variable's address given, the value written from `top`
+// (where the address lay, so that a variable at top holds its own address
+// by then): the entry's words, then its pair count. (An entry's length is
+// even and below 2^32, so n + 1 does not wrap.)
+[[gnu::always_inline]] inline bool loadSetAt(const ListaConjuntos& sets, DenseMemory d, Word address, Word top,
+                                             Word& sp) {
+    if (!d.holds(address)) return false;
+    const std::optional<ListaConjuntos::Words> entry = sets.find(address == top ? address : d.words[address]);
+    if (!entry) return false;
+    const std::size_t n = entry->size();
+    if (!d.writable(top, static_cast<std::int64_t>(n) + 1)) return false;
+    Word* const to = d.words + top;
+    copyWordsApart(to, entry->data(), n);
+    to[n] = static_cast<Word>(n / 2);
+    sp = static_cast<Word>(top + static_cast<Word>(n));
+    return true;
+}
+
+// CHECK_SET low high: whether every pair of the value whose count word is
+// at sp (in the contiguous region) lies within the bounds.
+[[nodiscard, gnu::always_inline]] inline bool denseSetWithin(const Word* dense, Word sp, Word low, Word high) {
+    const Word words = denseSetWords(dense, sp);
+    const Word* const at = dense + (sp - words);
+    bool outside = false;
+    for (Word i = 0; i < words; i += 2) outside |= (at[i] < low) | (at[i + 1] > high);
+    return !outside;
+}
+
+// STORE_SET: a canonical value that fits its entry's slice, stored under
+// the id the variable holds; no word of memory is written. (A value found
+// not canonical may have been copied in part into the slice, which the
+// general path then overwrites.)
+[[gnu::always_inline]] inline bool storeSetAt(ListaConjuntos& sets, DenseMemory d, Word& sp) {
+    if (!d.holds(sp)) return false;
+    const Word words = denseSetWords(d.words, sp);
+    const Word at = sp - words - 1;  // the variable's address, beneath the value
+    if (at < 0) return false;
+    const Word address = d.words[at];
+    if (!d.holds(address) ||
+        !sets.replaceInPlace(d.words[address], {d.words + at + 1, static_cast<std::size_t>(words)}))
+        return false;
+    sp = at - 1;
+    return true;
+}
+
+// IN_SET: the element beneath the value replaced by 1 or 0.
+[[gnu::always_inline]] inline bool inSetAt(DenseMemory d, Word& sp) {
+    if (!d.holds(sp)) return false;
+    const Word words = denseSetWords(d.words, sp);
+    const Word elementAt = sp - words - 1;
+    if (!d.writable(elementAt, 1)) return false;
+    const Word x = d.words[elementAt];
+    const Word* const at = d.words + elementAt + 1;
+    bool found = false;
+    for (Word i = 0; i < words; i += 2) found |= (at[i] <= x) & (x <= at[i + 1]);
+    d.words[elementAt] = found ? 1 : 0;
+    sp = elementAt;
+    return true;
+}
+
+// Two set values replaced by the set op computes from them (left first),
+// when both and the room for the result lie in the contiguous region. sp
+// is the top beneath both while op runs, as the general path has it should
+// op find no memory.
+template <typename Op>
+[[gnu::always_inline]] inline bool setOperationAt(ListaConjuntos::Workspace& work, DenseMemory d, Word& sp, Op op) {
+    if (!d.holds(sp)) return false;
+    const Word rightWords = denseSetWords(d.words, sp);
+    const Word leftTop = sp - rightWords - 1;
+    if (leftTop < 0) return false;
+    const Word leftWords = denseSetWords(d.words, leftTop);
+    const Word below = leftTop - leftWords - 1;  // at least -1
+    const ListaConjuntos::Words right{d.words + leftTop + 1, static_cast<std::size_t>(rightWords)};
+    const ListaConjuntos::Words left{d.words + below + 1, static_cast<std::size_t>(leftWords)};
+    const Word before = std::exchange(sp, below);
+    const ListaConjuntos::Words result = op(work, left, right);
+    const std::size_t n = result.size();
+    if (!d.writable(std::int64_t{below} + 1, static_cast<std::int64_t>(n) + 1)) [[unlikely]] {
+        sp = before;
+        return false;
+    }
+    Word* const to = d.words + below + 1;
+    copyWordsApart(to, result.data(), n);
+    to[n] = static_cast<Word>(n / 2);
+    sp = below + 1 + static_cast<Word>(n);
+    return true;
+}
+
+// The set operations, as the instructions name them.
+struct Unite {
+    ListaConjuntos::Words operator()(ListaConjuntos::Workspace& w, ListaConjuntos::Words a, ListaConjuntos::Words b) const {
+        return w.unite(a, b);
+    }
+};
+struct Intersect {
+    ListaConjuntos::Words operator()(ListaConjuntos::Workspace& w, ListaConjuntos::Words a, ListaConjuntos::Words b) const {
+        return w.intersect(a, b);
+    }
+};
+struct Subtract {
+    ListaConjuntos::Words operator()(ListaConjuntos::Workspace& w, ListaConjuntos::Words a, ListaConjuntos::Words b) const {
+        return w.subtract(a, b);
+    }
+};
+
 }  // namespace compute
 
 // Each handler below does the usual case (the stack, the variable and the
 // room for what is pushed all in the contiguous region, outside the watched
-// words; a stored value canonical and fitting its entry) and changes
-// nothing the general path reads until it knows it holds (a value stored may
-// have been copied in part into its entry's slice, which the general path
-// then overwrites).
+// words; a stored value canonical and fitting its entry) through the
+// kernels above, and the general path, which starts from what the kernel
+// left unchanged, otherwise.
 inline void Interpretador::opStoreSet() {
-    const std::size_t size = memory.denseSize();
-    if (static_cast<UWord>(sp) < size) [[likely]] {
-        const Word* const dense = memory.denseData();
-        const Word words = compute::denseSetWords(dense, sp);
-        const Word at = sp - words - 1;  // the variable's address, beneath the value
-        if (at >= 0) [[likely]] {
-            const auto address = static_cast<UWord>(dense[at]);
-            if (address < size &&
-                sets.replaceInPlace(dense[address], {dense + at + 1, static_cast<std::size_t>(words)})) [[likely]] {
-                sp = at - 1;
-                pc = wrapAdd(pc, 1);
-                return;
-            }
-        }
+    if (compute::storeSetAt(sets, compute::denseMemory(*this), sp)) [[likely]] {
+        pc = wrapAdd(pc, 1);
+        return;
     }
     compute::storeSetSlowly(*this);
 }
 
 inline void Interpretador::opLoadSet() {
-    const std::size_t size = memory.denseSize();
-    const auto top = static_cast<UWord>(sp);
-    if (top < size) [[likely]] {
-        const Word* const dense = memory.denseData();
-        const auto address = static_cast<UWord>(dense[top]);
-        if (address < size) [[likely]] {
-            // The value replaces the address: its words from sp up, then its count.
-            // (An entry's length is even and below 2^32, so n + 1 does not wrap.)
-            const std::optional<ListaConjuntos::Words> entry = sets.find(dense[address]);
-            if (entry) [[likely]] {
-                const std::size_t n = entry->size();
-                if (Word* const to = memory.writableSpan(top, static_cast<UWord>(n + 1))) [[likely]] {
-                    pc = wrapAdd(pc, 1);
-                    copyWordsApart(to, entry->data(), n);
-                    to[n] = static_cast<Word>(n / 2);
-                    sp = static_cast<Word>(top + n);
-                    return;
-                }
-            }
-        }
+    const compute::DenseMemory dense = compute::denseMemory(*this);
+    // The value replaces the address: its words from sp up, then its count.
+    if (dense.holds(sp) && compute::loadSetAt(sets, dense, dense.words[sp], sp, sp)) [[likely]] {
+        pc = wrapAdd(pc, 1);
+        return;
     }
     compute::loadSetSlowly(*this);
 }
@@ -258,12 +358,7 @@ inline void Interpretador::opCheckSet() {
     const std::size_t size = memory.denseSize();
     if (static_cast<UWord>(sp) < size && std::uint64_t{static_cast<UWord>(pc)} + 2 < size) [[likely]] {
         const Word* const dense = memory.denseData();
-        const Word low = dense[pc + 1];
-        const Word high = dense[pc + 2];
-        const Word words = compute::denseSetWords(dense, sp);
-        const Word* const at = dense + (sp - words);
-        for (Word i = 0; i < words; i += 2)
-            if ((at[i] < low) | (at[i + 1] > high)) compute::raiseBadSetElement(*this);
+        if (!compute::denseSetWithin(dense, sp, dense[pc + 1], dense[pc + 2])) compute::raiseBadSetElement(*this);
         pc = wrapAdd(pc, 3);
         return;
     }
@@ -271,34 +366,27 @@ inline void Interpretador::opCheckSet() {
 }
 
 inline void Interpretador::opInSet() {
-    const std::size_t size = memory.denseSize();
-    if (static_cast<UWord>(sp) < size) [[likely]] {
-        Word* const dense = memory.denseWords();
-        const Word words = compute::denseSetWords(dense, sp);
-        const Word elementAt = sp - words - 1;  // the result replaces the element
-        if (elementAt >= 0 && memory.writableSpan(static_cast<UWord>(elementAt), 1) != nullptr) [[likely]] {
-            const Word x = dense[elementAt];
-            const Word* const at = dense + elementAt + 1;
-            bool found = false;
-            for (Word i = 0; i < words; i += 2) found |= (at[i] <= x) & (x <= at[i + 1]);
-            dense[elementAt] = found ? 1 : 0;
-            sp = elementAt;
-            pc = wrapAdd(pc, 1);
-            return;
-        }
+    if (compute::inSetAt(compute::denseMemory(*this), sp)) [[likely]] {
+        pc = wrapAdd(pc, 1);
+        return;
     }
     compute::inSetSlowly(*this);
 }
 
-inline void Interpretador::opSetUnion() {
-    compute::setOperation(*this, [](ListaConjuntos::Workspace& w, auto a, auto b) { return w.unite(a, b); });
+namespace compute {
+template <typename Op>
+inline void runSetOperation(Interpretador& m, Op op) {
+    if (setOperationAt(m.sets.work, denseMemory(m), m.sp, op)) [[likely]] {
+        m.pc = wrapAdd(m.pc, 1);
+        return;
+    }
+    setOperation(m, op);
 }
-inline void Interpretador::opSetInter() {
-    compute::setOperation(*this, [](ListaConjuntos::Workspace& w, auto a, auto b) { return w.intersect(a, b); });
-}
-inline void Interpretador::opSetDiff() {
-    compute::setOperation(*this, [](ListaConjuntos::Workspace& w, auto a, auto b) { return w.subtract(a, b); });
-}
+}  // namespace compute
+
+inline void Interpretador::opSetUnion() { compute::runSetOperation(*this, compute::Unite{}); }
+inline void Interpretador::opSetInter() { compute::runSetOperation(*this, compute::Intersect{}); }
+inline void Interpretador::opSetDiff() { compute::runSetOperation(*this, compute::Subtract{}); }
 
 inline void Interpretador::opEqSet() {
     compute::setTest(*this, [](ListaConjuntos::Workspace& w, auto a, auto b) { return w.equal(a, b); });

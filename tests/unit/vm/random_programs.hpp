@@ -6,6 +6,7 @@
 // and 2, dense, heap, code and wild addresses, zero divisors, indexes out of
 // bounds), and some programs store into their own code.
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -97,8 +98,9 @@ inline std::vector<Word> randomProgram(std::mt19937& rng) {
     const Word codeGuess = 200;
     // Frame of 30 words; a heap block of 24 words whose pointer goes to local 3.
     std::vector<Word> code = {94, 30, 100, 4, 126, 0, 3, 89, 24, 8, 1};
+    bool setVariables = false;  // locals 20 and 21 given sets
     while (code.size() < 180) {
-        switch (rng() % 47) {
+        switch (rng() % 48) {
             case 0: code.insert(code.end(), {127, static_cast<Word>(rng() % 3), static_cast<Word>(rng() % 34) - 2}); break;
             case 1: code.insert(code.end(), {126, static_cast<Word>(rng() % 3), static_cast<Word>(rng() % 34) - 2}); break;
             case 2: code.insert(code.end(), {58, someWord(rng, codeGuess)}); break;
@@ -281,6 +283,98 @@ inline std::vector<Word> randomProgram(std::mt19937& rng) {
                     case 5: code.insert(code.end(), {58, small(6), 58, small(6) - 1, 31}); break;
                     case 6: code.insert(code.end(), {127, 0, local(rng), 126, 0, local(rng), 69, small(4)}); break;
                     default: code.insert(code.end(), {12, capacity()}); break;
+                }
+                break;
+            }
+            case 46: {  // set values: constructors, variables loaded and stored, checked, joined, cut, tested
+                const auto small = [&](Word n) { return static_cast<Word>(rng() % static_cast<unsigned>(n)); };
+                // A few set variables mostly, so that their entries are found again; any slot now and then.
+                const auto variable = [&] { return rng() % 6 == 0 ? local(rng) : Word{20} + small(2); };
+                // A constructor's pairs, mostly in order and apart, sometimes out of order, overlapping or
+                // empty, one element (DUP 1) or a range; then the pair count, now and then not the pairs pushed.
+                // The least and the greatest element of the last constructor.
+                Word least = 0, greatest = 0;
+                const auto constructor = [&] {
+                    const Word pairs = small(5);
+                    Word low = small(6) - 2;
+                    least = low;
+                    greatest = low;
+                    for (Word k = 0; k < pairs; ++k) {
+                        if (rng() % 5 == 0) low = small(20) - 2;
+                        if (rng() % 3 == 0) {
+                            code.insert(code.end(), {58, low, 28, 1});
+                            least = std::min(least, low);
+                            greatest = std::max(greatest, low);
+                            low += 2 + small(3);
+                            continue;
+                        }
+                        const Word high = rng() % 8 == 0 ? low - 1 : low + small(5);
+                        code.insert(code.end(), {58, low, 58, high});
+                        least = std::min(least, low);
+                        greatest = std::max(greatest, high);
+                        low = high + 1 + small(3);
+                    }
+                    code.insert(code.end(), {58, rng() % 8 == 0 ? small(8) - 1 : pairs});
+                };
+                // Bounds mostly holding the elements; now and then at the last constructor's
+                // least and greatest elements or one inside them.
+                const auto checked = [&](bool afterConstructor) {
+                    if (!afterConstructor || rng() % 2) code.insert(code.end(), {17, -4, 40});
+                    else code.insert(code.end(), {17, least + small(2), greatest - small(2)});
+                };
+                const auto operation = [&] { return std::vector<Word>{119, 68, 37}[rng() % 3]; };
+                // The set variables first given a range each (an entry of the table), then a few
+                // statements in a row, so that variables stored are loaded again.
+                if (!setVariables) {
+                    for (const Word v : {20, 21}) {
+                        code.insert(code.end(), {126, 0, v});
+                        Word low = small(4) - 2;
+                        for (Word k = 0; k < 4; ++k, low += 6) code.insert(code.end(), {58, low, 58, low + small(4)});
+                        code.insert(code.end(), {58, 4, 9});
+                    }
+                    setVariables = true;
+                }
+                for (Word statements = 1 + small(4); statements > 0; --statements) switch (rng() % 7) {
+                    case 0:  // v := [...]
+                        code.insert(code.end(), {126, 0, variable()});
+                        constructor();
+                        if (rng() % 2) checked(true);
+                        code.push_back(9);
+                        break;
+                    case 1:  // v := w op [...], or w op u
+                        code.insert(code.end(), {126, 0, variable(), 126, 0, variable(), 122});
+                        if (rng() % 2) constructor();
+                        else code.insert(code.end(), {126, 0, variable(), 122});
+                        code.push_back(operation());
+                        if (rng() % 4) checked(false);
+                        code.push_back(9);
+                        break;
+                    case 2:  // k in v, or k in [...], sometimes tested
+                        code.insert(code.end(), {58, small(24) - 4});
+                        if (rng() % 3) code.insert(code.end(), {126, 0, variable(), 122});
+                        else constructor();
+                        code.push_back(63);
+                        if (rng() % 2) code.insert(code.end(), {40, -1});
+                        break;
+                    case 3:  // a variable by an address pushed apart (after LINE), from further out, the heap block, any word
+                        switch (rng() % 4) {
+                            case 0: code.insert(code.end(), {126, 0, variable(), 62, small(100)}); break;
+                            case 1: code.insert(code.end(), {126, small(3), variable()}); break;
+                            case 2: code.insert(code.end(), {127, 0, 3}); break;
+                            default: code.insert(code.end(), {58, someWord(rng, codeGuess)}); break;
+                        }
+                        code.push_back(122);
+                        break;
+                    case 4:  // a constructor left on the stack, or joined with what lies beneath
+                        constructor();
+                        if (rng() % 3 == 0) code.push_back(operation());
+                        else if (rng() % 2) checked(true);
+                        break;
+                    case 5:  // a check alone, or the stack dropped into the code, where nothing is written in place
+                        if (rng() % 2) checked(false);
+                        else code.insert(code.end(), {80, 30 + small(200)});
+                        break;
+                    default: code.push_back(std::vector<Word>{122, 63, 9, 119, 68, 37}[rng() % 6]); break;
                 }
                 break;
             }
