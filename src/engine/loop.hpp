@@ -1262,6 +1262,26 @@ i_StoreSet:
 i_InSet:
     if (compute::inSetAt(LOUSA_DENSE, lsp)) NEXT();
     goto slow;
+    // JUMP_FALSE on the result IN_SET has just written.
+#define LOUSA_BRANCH_ON_TOP() \
+    do {                      \
+        const Word v_ = AT(lsp); \
+        --lsp;                \
+        if (v_ == 1) NEXT();  \
+        TAKE();               \
+    } while (0)
+i_InSetBranch:
+    if (compute::inSetAt(LOUSA_DENSE, lsp)) LOUSA_BRANCH_ON_TOP();
+    goto slow;
+i_LoadSetLocal0InSetBranch:
+    // The element, beneath the address pushed, known writable first: the
+    // value loaded above it then lies whole in the memory, and IN_SET holds.
+    if (W(lsp) && compute::loadSetAt(vm.sets, LOUSA_DENSE, wrapAdd(lbp, ip->a), wrapAdd(lsp, 1), lsp)) {
+        compute::inSetAt(LOUSA_DENSE, lsp);
+        LOUSA_BRANCH_ON_TOP();
+    }
+    goto slow;
+#undef LOUSA_BRANCH_ON_TOP
     // The workspace growing may find no memory: the run ends with sp
     // beneath both operands, as the reference leaves it.
 #define LOUSA_SET_OPERATION(Op)                                                      \

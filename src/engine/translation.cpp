@@ -253,7 +253,19 @@ Form match(const Original* w, const WordMemory& memory) {
             return form(w[2].op == kSTR_POS ? Iop::LocalStrPos : Iop::LocalConcat, 3, i.y, stringReach(w[1].x));
         return form(Iop::LoadStrLocal0, 2, i.y, stringReach(w[1].x));
     }
-    if (op == kADDR_UP && i.x == 0 && w[1].op == kLOAD_SET) return form(Iop::LoadSetLocal0, 2, i.y);
+    if (op == kADDR_UP && i.x == 0 && w[1].op == kLOAD_SET) {
+        if (w[2].op == kIN_SET && w[3].op == kJUMP_FALSE) {
+            Form f = form(Iop::LoadSetLocal0InSetBranch, 4, i.y);
+            f.target = w[3].x;
+            return f;
+        }
+        return form(Iop::LoadSetLocal0, 2, i.y);
+    }
+    if (op == kIN_SET && w[1].op == kJUMP_FALSE) {
+        Form f = form(Iop::InSetBranch, 2);
+        f.target = w[1].x;
+        return f;
+    }
     if (op == kCHECK_SET && w[1].op == kSTORE_SET) return form(Iop::CheckStoreSet, 2, i.x, i.y);
     if (op == kADDR_UP && i.x == 1 && w[1].op == kLOAD_N && w[1].x == 2) return form(Iop::LoadReal1, 2, i.y);
     if (op == kLOAD_UP && i.x == 0) {

@@ -194,6 +194,14 @@ TEST(TranslationTier, ErrorsInsideFusedFormsMatchTheReference) {
           58, 2, 58, 2, 31, 12, 5, 43}},
         {"a local's string joined to the words beneath, down into the code",
          {62, 59, 126, 0, 3, 58, -1, 112, 2, 'b', 'a', 12, 5, 126, 0, 3, 125, 5, 3, 0, 43}},
+        // Sets: local 3 := [1..5] (a new entry) before the form tried.
+        {"a set element outside CHECK_SET's bounds, then STORE_SET",
+         {62, 60, 126, 0, 3, 58, 1, 58, 5, 58, 1, 9, 126, 0, 3, 58, 1, 58, 9, 58, 1, 17, 0, 5, 9, 43}},
+        {"a constructor out of order checked and stored into an entry",
+         {62, 61, 126, 0, 3, 58, 1, 58, 5, 58, 1, 9, 126, 0, 3, 58, 7, 58, 9, 58, 1, 28, 1, 58, 2, 17, 0, 20, 9, 43}},
+        {"a set loaded from a wild address, then a union", {62, 62, 58, 2000000000, 122, 58, 0, 119, 43}},
+        {"a set tested for the last word of the code, where the stack lies",
+         {62, 63, 126, 0, 3, 58, 1, 58, 5, 58, 1, 9, 80, 8, 126, 0, 3, 122, 63, 40, 25, 43, 43}},
     };
     for (const Case& c : cases) {
         std::vector<Word> code = {94, 4, 100, 4};
