@@ -194,6 +194,11 @@ TEST(TranslationTier, ErrorsInsideFusedFormsMatchTheReference) {
           58, 2, 58, 2, 31, 12, 5, 43}},
         {"a local's string joined to the words beneath, down into the code",
          {62, 59, 126, 0, 3, 58, -1, 112, 2, 'b', 'a', 12, 5, 126, 0, 3, 125, 5, 3, 0, 43}},
+        // The string beneath runs down to the -1 at word 9 (the translated PUSH -1): the
+        // join writes its result over word 10, HALT, which becomes ADD_INT; the JUMP then
+        // runs the new word, not the old translation.
+        {"a string joined into translated code, which then runs",
+         {58, 0, 40, 12, 58, -1, 43, 43, 126, 0, 7, 58, 1, 8, 1, 126, 0, 3, 125, 5, 3, 0, 60, 10}},
         // Sets: local 3 := [1..5] (a new entry) before the form tried.
         {"a set element outside CHECK_SET's bounds, then STORE_SET",
          {62, 60, 126, 0, 3, 58, 1, 58, 5, 58, 1, 9, 126, 0, 3, 58, 1, 58, 9, 58, 1, 17, 0, 5, 9, 43}},
