@@ -1204,43 +1204,41 @@ i_CopyReal0: {
     }
     goto slow;
 }
-    // The string forms (string_forms.hpp), out of line.
-#define DENSE() (DenseWords{m, lo, msize})
+    // The string forms (string_forms.hpp), some out of line, and the set
+    // forms: the reference handlers' usual cases on the registers, the words
+    // written only above the code.
+#define LOUSA_DENSE (compute::DenseMemory{m, msize, lo})
 i_PushWords:
 i_PushConstWords:
-    if (pushWordsForm(DENSE(), lsp, ip->a, ip->b, ip->op == Iop::PushConstWords, ip->c)) NEXT();
+    if (pushWordsForm(LOUSA_DENSE, lsp, ip->a, ip->b, ip->op == Iop::PushConstWords, ip->c)) NEXT();
     goto slow;
 i_LoadStr:
-    if (W(lsp) && loadStrForm(DENSE(), lsp, AT(lsp), lsp, ip->a)) NEXT();
+    if (W(lsp) && loadStrForm(LOUSA_DENSE, lsp, AT(lsp), lsp, ip->a)) NEXT();
     goto slow;
 i_LoadStrLocal0:
-    if (loadStrForm(DENSE(), lsp, wrapAdd(lbp, ip->a), wrapAdd(lsp, 1), ip->b)) NEXT();
+    if (loadStrForm(LOUSA_DENSE, lsp, wrapAdd(lbp, ip->a), wrapAdd(lsp, 1), ip->b)) NEXT();
     goto slow;
 i_LocalStrPos:
-    if (localPosForm(DENSE(), lsp, wrapAdd(lbp, ip->a), ip->b)) NEXT();
+    if (localPosForm(LOUSA_DENSE, lsp, wrapAdd(lbp, ip->a), ip->b)) NEXT();
     goto slow;
 i_LocalConcat:
-    if (localConcatForm(vm, DENSE(), lsp, wrapAdd(lbp, ip->a), ip->b)) NEXT();
+    if (localConcatForm(vm, LOUSA_DENSE, lsp, wrapAdd(lbp, ip->a), ip->b)) NEXT();
     goto slow;
 i_StoreStr:
-    if (storeStrForm(vm, DENSE(), lsp, ip->a)) NEXT();
+    if (storeStrForm(vm, LOUSA_DENSE, lsp, ip->a)) NEXT();
     goto slow;
 i_Concat:
-    if (concatForm(vm, DENSE(), lsp, ip->a)) NEXT();
+    if (concatForm(vm, LOUSA_DENSE, lsp, ip->a)) NEXT();
     goto slow;
 i_StrPos:
-    if (strPosForm(vm, DENSE(), lsp, ip->a)) NEXT();
+    if (strPosForm(vm, LOUSA_DENSE, lsp, ip->a)) NEXT();
     goto slow;
 i_Copy:
-    if (copyForm(vm, DENSE(), lsp)) NEXT();
+    if (copyForm(vm, LOUSA_DENSE, lsp)) NEXT();
     goto slow;
 i_StrInt:
-    if (strIntForm(DENSE(), lsp, ip->a)) NEXT();
+    if (strIntForm(LOUSA_DENSE, lsp, ip->a)) NEXT();
     goto slow;
-#undef DENSE
-    // The set forms: the reference handlers' usual cases (sets.hpp) on the
-    // registers, the words written only above the code.
-#define LOUSA_DENSE (compute::DenseMemory{m, msize, lo})
 i_LoadSet:
     if (IN(lsp) && compute::loadSetAt(vm.sets, LOUSA_DENSE, AT(lsp), lsp, lsp)) NEXT();
     goto slow;

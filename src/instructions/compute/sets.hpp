@@ -10,6 +10,7 @@
 #include <optional>
 #include <utility>
 
+#include "instructions/compute/dense_memory.hpp"
 #include "vm/interpretador.hpp"
 #include "vm/latin1.hpp"
 
@@ -201,22 +202,6 @@ namespace compute {
 [[nodiscard]] inline Word denseSetWords(const Word* dense, Word sp) {
     const Word count = dense[sp];
     return count > 0 ? 2 * std::min(count, static_cast<Word>(static_cast<UWord>(sp) / 2)) : 0;
-}
-
-// The contiguous region as the usual cases below see it: its words, how
-// many, and the first one they may write (the words below it are watched,
-// and their writes noted one by one by the general path).
-struct DenseMemory {
-    Word* words;
-    UWord size;
-    UWord writableFrom;
-    [[nodiscard]] bool holds(Word a) const { return static_cast<UWord>(a) < size; }
-    [[nodiscard]] bool writable(std::int64_t first, std::int64_t count) const {
-        return first >= std::int64_t{writableFrom} && first + count <= std::int64_t{size};
-    }
-};
-inline DenseMemory denseMemory(Interpretador& m) {
-    return {m.memory.denseWords(), static_cast<UWord>(m.memory.denseSize()), m.memory.watchEnd()};
 }
 
 // The usual cases of the set instructions, on a stack whose top is sp: each

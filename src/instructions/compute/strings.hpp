@@ -21,6 +21,7 @@
 
 #include "instructions/compute/arithmetic.hpp"
 #include "instructions/compute/comparisons.hpp"
+#include "instructions/compute/dense_memory.hpp"
 #include "vm/interpretador.hpp"
 #include "vm/latin1.hpp"
 
@@ -106,6 +107,47 @@ inline std::int64_t copyEnd(const StackText& s, std::int64_t start, Word count) 
 // Whether the word ranges [a, a + n) and [b, b + k) have no word in common.
 inline bool apart(std::int64_t a, std::int64_t n, std::int64_t b, std::int64_t k) { return a + n <= b || b + k <= a; }
 
+// LOAD_STR's usual case: the variable at address (reach words at most, up
+// to its -1) pushed with its marker at top, where both lie apart in the
+// contiguous region and the stack words may be written. Returns the
+// string's length, or -1 with nothing written. The characters copied hold
+// no -1 (the first one ends the variable's string).
+[[gnu::always_inline]] inline Word loadStringAt(DenseMemory d, Word address, Word top, Word reach) {
+    if (!d.holds(address, reach) || !d.writable(top, 1)) return -1;
+    const Word count = firstUp(d.words + address, reach, isMarker);
+    // A variable overlapping the words written is read as word by word, by the general path.
+    if (!d.writable(top, count + 1) || !apart(address, std::min(count + 1, reach), top, count + 1)) return -1;
+    d.words[top] = -1;
+    copyReversed(d.words + top + count, d.words + address, count);
+    return count;
+}
+
+// STORE_STR's writing into a variable whose words `to` lie in the
+// contiguous region: the first n characters of text, then a -1 when n is
+// below the capacity. A variable overlapping the string is written in the
+// same order as word by word, so that it reads alike.
+inline void writeText(Word* to, Word address, const StackText& text, Word n, Word capacity) {
+    if (n > 0 && apart(address, n < capacity ? n + 1 : n, std::int64_t{text.top} - n + 1, n)) {
+        copyReversed(to + n - 1, text.words - n + 1, n);
+    } else {
+        for (Word i = 0; i < n; ++i) to[i] = text.words[-i];
+    }
+    if (n < capacity) to[n] = -1;
+}
+
+// COPY's substring, characters [start, end) of s, moved down to `to`: the
+// marker, then the characters in ascending order of address on both sides,
+// as word by word (a byte 0 stays in it). Returns its length.
+inline Word moveSubstring(Word* to, const StackText& s, std::int64_t start, std::int64_t end) {
+    to[0] = -1;
+    const auto n = static_cast<Word>(end - start);
+    if (n > 0) {
+        const Word* from = s.words - (end - 1);
+        for (Word k = 0; k < n; ++k) to[k + 1] = signedByte(from[k]);
+    }
+    return n;
+}
+
 // The capacity operand of a string variable, never below 0.
 inline Word capacityOf(Word n) { return n < 0 ? 0 : n; }
 
@@ -183,15 +225,8 @@ inline void Interpretador::opStoreStr() {
     const Word address = readWord(text.below);
     const Word m = std::min(text.length, capacity);
     const Word written = m < capacity ? m + 1 : m;
-    // A variable overlapping the string is written in the same order as
-    // word by word, so that it reads alike.
     if (Word* to = text.words ? writableWordsAt(address, written) : nullptr) {
-        if (compute::apart(address, written, std::int64_t{text.top} - m + 1, m)) {
-            if (m > 0) compute::copyReversed(to + m - 1, text.words - m + 1, m);
-        } else {
-            for (Word i = 0; i < m; ++i) to[i] = text.words[-i];
-        }
-        if (m < capacity) to[m] = -1;
+        compute::writeText(to, address, text, m, capacity);
     } else {
         for (Word i = 0; i < m; ++i) writeWordAt(address, i, readWord(wrapSub(sp, i)));
         if (m < capacity) writeWordAt(address, m, -1);
@@ -221,13 +256,7 @@ inline void Interpretador::opCopy() {
     // word by word (a string without a marker can have its deepest word
     // read after the marker is written over it).
     if (Word* to = s.words ? writableWordsAt(top, end - start + 1) : nullptr) {
-        to[0] = -1;
-        const auto n = static_cast<Word>(end - start);
-        if (n > 0) {
-            const Word* from = s.words - (end - 1);
-            for (Word k = 0; k < n; ++k) to[k + 1] = signedByte(from[k]);
-        }
-        sp = wrapAdd(top, n);
+        sp = wrapAdd(top, compute::moveSubstring(to, s, start, end));
         pc = wrapAdd(pc, 1);
         return;
     }
@@ -352,19 +381,14 @@ inline void Interpretador::opLoadStr() {
     const Word capacity = std::min<Word>(operand(1), 255);
     // At once where the variable and the words from sp up are contiguous and
     // apart: then writing the marker first cannot change what is read.
-    const Word words = std::max<Word>(capacity, 0);
-    const Word* from = wordsAt(address, words);
-    Word count = from ? compute::firstUp(from, words, compute::isMarker) : 0;
-    Word* to = from ? writableWordsAt(sp, std::int64_t{count} + 1) : nullptr;
-    if (to && compute::apart(address, std::min(count + 1, words), sp, std::int64_t{count} + 1)) {
-        to[0] = -1;
-        compute::copyReversed(to + count, from, count);
-        sp = wrapAdd(sp, count);
+    if (const Word loaded = compute::loadStringAt(compute::denseMemory(*this), address, sp, std::max<Word>(capacity, 0));
+        loaded >= 0) {
+        sp = wrapAdd(sp, loaded);
         pc = wrapAdd(pc, 2);
         return;
     }
     writeWord(sp, -1);
-    count = 0;
+    Word count = 0;
     while (count < capacity && readWordAt(address, count) != -1) ++count;
     for (Word i = count; i-- > 0;) push(readWordAt(address, i));
     pc = wrapAdd(pc, 2);
