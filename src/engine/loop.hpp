@@ -1302,47 +1302,55 @@ i_SetDiff:
     LOUSA_SET_OPERATION(compute::Subtract)
 #undef LOUSA_SET_OPERATION
 #undef LOUSA_DENSE
-i_Call0:
-i_Call1: {
-    // Three words pushed: static link, caller's frame, return address.
-    const Word top = wrapAdd(lsp, 3);
-    if (W(wrapAdd(lsp, 1)) && W(top) && (ip->op == Iop::Call0 || IN(lbp))) {
-        const Word link = ip->op == Iop::Call0 ? lbp : AT(lbp);
-        AT(lsp + 1) = link;
-        AT(lsp + 2) = lbp;
-        AT(top) = ip->b;
-        lsp = top;
-        lbp = top - 2;
-        TAKE();
+    // CALL d t: three words pushed (static link, caller's frame, return
+    // address). Each variant is its own code, its constants folded.
+#define LOUSA_CALL(name, level)                                         \
+    i_##name: {                                                         \
+        const Word top = wrapAdd(lsp, 3);                               \
+        if (W(wrapAdd(lsp, 1)) && W(top) && ((level) == 0 || IN(lbp))) { \
+            const Word link = (level) == 0 ? lbp : AT(lbp);             \
+            AT(lsp + 1) = link;                                         \
+            AT(lsp + 2) = lbp;                                          \
+            AT(top) = ip->b;                                            \
+            lsp = top;                                                  \
+            lbp = top - 2;                                              \
+            TAKE();                                                     \
+        }                                                               \
+        goto slow;                                                      \
     }
-    goto slow;
-}
-i_CallLocalAddConst:
-i_CallLocalSubConst: {
+    LOUSA_CALL(Call0, 0)
+    LOUSA_CALL(Call1, 1)
+#undef LOUSA_CALL
     // The argument (local a plus or minus b, with b left above it), then
     // CALL d: the static link is read once the argument is written.
-    const Word source = wrapAdd(lbp, ip->a);
-    const Word top = wrapAdd(lsp, 1);
-    if (IN(source) && W(top) && W(wrapAdd(top, 3)) && (ip->d == 0 || IN(lbp))) {
-        const Word a = AT(source);
-        const Word b = ip->b;
-        AT(top + 1) = b;
-        AT(top) = ip->op == Iop::CallLocalAddConst ? wrapAdd(a, b) : wrapSub(a, b);
-        const Word link = ip->d == 0 ? lbp : AT(lbp);
-        AT(top + 1) = link;
-        AT(top + 2) = lbp;
-        AT(top + 3) = ip->c;
-        lsp = top + 3;
-        lbp = top + 1;
-        TAKE();
+#define LOUSA_CALL_LOCAL(name, argument)                                       \
+    i_##name: {                                                                \
+        const Word source = wrapAdd(lbp, ip->a);                               \
+        const Word top = wrapAdd(lsp, 1);                                      \
+        if (IN(source) && W(top) && IN(std::int64_t{top} + 3) && (ip->d == 0 || IN(lbp))) { \
+            const Word a = AT(source);                                         \
+            const Word b = ip->b;                                              \
+            AT(top + 1) = b;                                                   \
+            AT(top) = argument;                                                \
+            const Word link = ip->d == 0 ? lbp : AT(lbp);                      \
+            AT(top + 1) = link;                                                \
+            AT(top + 2) = lbp;                                                 \
+            AT(top + 3) = ip->c;                                               \
+            lsp = top + 3;                                                     \
+            lbp = top + 1;                                                     \
+            TAKE();                                                            \
+        }                                                                      \
+        goto slow;                                                             \
     }
-    goto slow;
-}
-    // ENTER n m's common case: a frame inside the contiguous memory and
-    // under the memory limit; sp moves up and the new words are cleared.
-#define LOUSA_FRAME_FITS(n, m) \
-    ((n) >= 0 && (n) <= 4096 && std::int64_t{lsp} + (n) + std::max<Word>((m), 0) <= MEMORY_LIMIT && \
-     ((n) == 0 || (W(wrapAdd(lsp, 1)) && W(wrapAdd(lsp, (n))))))
+    LOUSA_CALL_LOCAL(CallLocalAddConst, wrapAdd(a, b))
+    LOUSA_CALL_LOCAL(CallLocalSubConst, wrapSub(a, b))
+#undef LOUSA_CALL_LOCAL
+    // ENTER n m's common case (n from 0 to kFrameWords, reach = n plus m's
+    // positive part, both from the translation): a frame inside the
+    // contiguous memory and under the memory limit; sp moves up and the new
+    // words are cleared.
+#define LOUSA_FRAME_FITS(n, reach) \
+    (std::int64_t{lsp} + (reach) <= MEMORY_LIMIT && ((n) == 0 || (W(wrapAdd(lsp, 1)) && IN(std::int64_t{lsp} + (n)))))
     // The n new words of a frame cleared; most frames have one or two.
 #define LOUSA_CLEAR_FRAME(n)                       \
     do {                                           \
@@ -1356,73 +1364,84 @@ i_CallLocalSubConst: {
     } while (0)
 i_Enter: {
     const Word n = ip->a;
-    if (LOUSA_FRAME_FITS(n, ip->b)) {
+    if (LOUSA_FRAME_FITS(n, ip->c)) {
         LOUSA_CLEAR_FRAME(n);
         lsp += n;
         NEXT();
     }
     goto slow;
 }
-i_ScopeEnter:
-i_ScopeEnterEnter: {
     // The scope record takes the name the translation kept. Its push may
     // find the memory ceiling: the registers are written back first, with
     // pc at SCOPE_ENTER, and a budget counts SCOPE_ENTER alone until then.
-    const Word n = ip->c;
-    const bool enters = ip->op == Iop::ScopeEnterEnter;
-    if (!enters || LOUSA_FRAME_FITS(n, ip->d)) {
-        try {
-            vm.scopes.push(tr.name(ip->a, ip->b), lbp);
-        } catch (...) {
-            SYNC_OUT();
-            if constexpr (Budgeted) executed -= ip->weight - 1U;
-            throw;
-        }
-        if (enters) {
-            LOUSA_CLEAR_FRAME(n);
-            lsp += n;
-        }
-        NEXT();
+#define LOUSA_SCOPE_ENTER(label, enters)                                \
+    i_##label: {                                                        \
+        const Word n = ip->c;                                           \
+        if (!(enters) || LOUSA_FRAME_FITS(n, ip->e)) {                  \
+            try {                                                       \
+                vm.scopes.pushPadded(tr.name(ip->a, ip->b), lbp);       \
+            } catch (...) {                                             \
+                SYNC_OUT();                                             \
+                if constexpr (Budgeted) executed -= ip->weight - 1U;    \
+                throw;                                                  \
+            }                                                           \
+            if (enters) {                                               \
+                LOUSA_CLEAR_FRAME(n);                                   \
+                lsp += n;                                               \
+            }                                                           \
+            NEXT();                                                     \
+        }                                                               \
+        goto slow;                                                      \
     }
-    goto slow;
-}
+    LOUSA_SCOPE_ENTER(ScopeEnter, false)
+    LOUSA_SCOPE_ENTER(ScopeEnterEnter, true)
+#undef LOUSA_SCOPE_ENTER
 #undef LOUSA_FRAME_FITS
 #undef LOUSA_CLEAR_FRAME
-i_CopyLocal0RetFunc:
-i_JumpRetFunc:
-i_RetFunc: {
-    // Results of up to four words (a string result goes the long way).
+    // Results of up to four words (a string result goes the long way), n
+    // parameter words from 0 to kFrameWords; each variant is its own code.
     // CopyLocal0RetFunc first stores local b into local a (a function's
     // result), once the return is known to hold too.
-    const bool copies = ip->op == Iop::CopyLocal0RetFunc;
-    const Word n = copies ? ip->c : ip->a;
-    const Word words = copies ? ip->d : ip->b;
-    const std::int64_t newTop = std::int64_t{lbp} - n - 1;
-    const Word address = wrapAdd(lbp, ip->a);
-    const Word source = wrapAdd(lbp, ip->b);
-    const Word top = wrapAdd(lsp, 1);
-    if (lbp >= 0 && IN(std::int64_t{lbp} + 2 + words) &&
-        (words == 0 || (newTop >= -1 && W(newTop + 1) && W(newTop + words))) &&
-        (!copies || (W2(top) && W(address) && IN(source)))) {
-        if (copies) {
-            AT(top) = address;
-            AT(top + 1) = AT(source);
-            AT(address) = AT(top + 1);
-        }
-        const Word frame = lbp;
-        const Word returnAddress = AT(frame + 2);
-        const Word callerBp = AT(frame + 1);
-        lsp = static_cast<Word>(static_cast<UWord>(static_cast<std::uint64_t>(newTop)));
-        for (Word i = 0; i < words; ++i) {
-            ++lsp;
-            AT(lsp) = AT(frame + 3 + i);
-        }
-        lbp = callerBp;
-        vm.scopes.pop();
-        GO_TO(returnAddress);
+#define LOUSA_RET_FUNC(name, copies)                                                          \
+    i_##name: {                                                                               \
+        const Word n = (copies) ? ip->c : ip->a;                                              \
+        const Word words = (copies) ? ip->d : ip->b;                                          \
+        const Word address = wrapAdd(lbp, ip->a);                                             \
+        const Word source = wrapAdd(lbp, ip->b);                                              \
+        const Word top = wrapAdd(lsp, 1);                                                     \
+        /* The frame's link words and the words the result goes to: from */                  \
+        /* bp - n, which is then at least the code's end, to bp + 2 + words. */               \
+        const bool fits = words == 0 ? lbp >= 0 && IN(std::int64_t{lbp} + 2)                 \
+                                     : W(std::int64_t{lbp} - n) && IN(std::int64_t{lbp} + 2 + words); \
+        if (fits && (!(copies) || (W2(top) && W(address) && IN(source)))) {                   \
+            if (copies) {                                                                     \
+                AT(top) = address;                                                            \
+                AT(top + 1) = AT(source);                                                     \
+                AT(address) = AT(top + 1);                                                    \
+            }                                                                                 \
+            const Word frame = lbp;                                                           \
+            const Word returnAddress = AT(frame + 2);                                         \
+            const Word callerBp = AT(frame + 1);                                              \
+            lsp = frame - n - 1;                                                              \
+            if (words == 1) {                                                                 \
+                AT(lsp + 1) = AT(frame + 3);                                                  \
+                ++lsp;                                                                        \
+            } else {                                                                          \
+                for (Word i = 0; i < words; ++i) {                                            \
+                    ++lsp;                                                                    \
+                    AT(lsp) = AT(frame + 3 + i);                                              \
+                }                                                                             \
+            }                                                                                 \
+            lbp = callerBp;                                                                   \
+            vm.scopes.pop();                                                                  \
+            GO_TO(returnAddress);                                                             \
+        }                                                                                     \
+        goto slow;                                                                            \
     }
-    goto slow;
-}
+    LOUSA_RET_FUNC(RetFunc, false)
+    LOUSA_RET_FUNC(JumpRetFunc, false)
+    LOUSA_RET_FUNC(CopyLocal0RetFunc, true)
+#undef LOUSA_RET_FUNC
 i_JumpRetProc:
 i_RetProc:
     if (lbp >= 0 && IN(wrapAdd(lbp, 2))) {

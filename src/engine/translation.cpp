@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "storage/pilha_escopo.hpp"
 #include "vm/opcode_table.hpp"
 #include "vm/word_memory.hpp"
 
@@ -75,9 +76,16 @@ bool isIntCompare(Word op) { return op == kLT_INT || op == kLE_INT || op == kGT_
 
 // RET_FUNC at r with a result the tier returns itself: up to four words,
 // not a string (its flag word is not 1).
+// Its frame's parameter words number at most kFrameWords.
 bool isPlainRetFunc(const Original& r, const WordMemory& memory) {
-    return r.op == kRET_FUNC && memory.read(static_cast<UWord>(r.address + 3)) != 1 && r.y >= 0 && r.y <= 4;
+    return r.op == kRET_FUNC && memory.read(static_cast<UWord>(r.address + 3)) != 1 && r.y >= 0 && r.y <= 4 &&
+           r.x >= 0 && r.x <= kFrameWords;
 }
+
+// ENTER n m that the tier runs itself: n from 0 to kFrameWords. Its form
+// keeps n plus m's positive part, which sp may not pass the memory limit by.
+bool isPlainEnter(const Original& e) { return e.op == kENTER && e.x >= 0 && e.x <= kFrameWords; }
+Word enterReach(const Original& e) { return e.x + std::max<Word>(e.y, 0); }
 
 // The words LOAD_STR n may read of its variable: a string value holds at
 // most 255 characters, whatever the capacity says.
@@ -342,7 +350,7 @@ Form match(const Original* w, const WordMemory& memory) {
         // The name's characters, as the reference step gathers them: a, b
         // and c (ENTER's operands) are filled in by the caller, which keeps
         // the name.
-        if (w[1].op == kENTER) return form(Iop::ScopeEnterEnter, 2, 0, 0, w[1].x, w[1].y);
+        if (isPlainEnter(w[1])) return form(Iop::ScopeEnterEnter, 2, 0, 0, w[1].x, w[1].y, enterReach(w[1]));
         return form(Iop::ScopeEnter, 1);
     }
 
@@ -419,7 +427,9 @@ Form match(const Original* w, const WordMemory& memory) {
                 f.target = wrapAdd(at, i.y);
             }
             break;
-        case kENTER: f = form(Iop::Enter, 1, i.x, i.y); break;
+        case kENTER:
+            if (isPlainEnter(i)) f = form(Iop::Enter, 1, i.x, i.y, enterReach(i));
+            break;
         case kRET_FUNC: {
             if (isPlainRetFunc(i, memory)) f = form(Iop::RetFunc, 1, i.x, i.y);
             f.ends = true;
@@ -608,6 +618,7 @@ std::int32_t Translation::translateRegion(const WordMemory& memory, Word start) 
             f.a = static_cast<Word>(names_.size());
             for (Word n = 1; n < i.length - 1; ++n) names_.push_back(static_cast<char>(memory.read(static_cast<UWord>(at + n)) & 0xFF));
             f.b = static_cast<Word>(names_.size()) - f.a;
+            names_.append(PilhaEscopo::kNamePadding, '\0');
         }
         const std::int32_t index = emit(f.op, at, f.a, f.b, f.c, f.target, f.d, f.e, f.f);
         Insn& insn = code_[static_cast<std::size_t>(index)];

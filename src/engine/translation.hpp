@@ -50,6 +50,10 @@ inline constexpr IopInfo kIopTable[kIopCount] = {
 #undef IOP
 };
 
+// The most local words an ENTER, or parameter words a return, may span for
+// the tier to run it itself; larger counts run as the original instruction.
+inline constexpr Word kFrameWords = 4096;
+
 struct Insn {
     const void* handler = nullptr;  // the loop's label for op, filled by the loop
     Word a = 0, b = 0, c = 0, d = 0, e = 0, f = 0;
@@ -107,9 +111,10 @@ public:
     [[nodiscard]] Insn* code() { return code_.data(); }
     [[nodiscard]] const std::vector<Insn>& instructions() const { return code_; }
     [[nodiscard]] Word originOf(std::size_t index) const { return origin_[index]; }
-    // A routine name kept by a SCOPE_ENTER form (its operands a and b).
+    // A routine name kept by a SCOPE_ENTER form (its operands a and b),
+    // followed by PilhaEscopo::kNamePadding bytes that may be read.
     [[nodiscard]] std::string_view name(Word offset, Word length) const {
-        return std::string_view(names_).substr(static_cast<std::size_t>(offset), static_cast<std::size_t>(length));
+        return std::string_view(names_.data() + offset, static_cast<std::size_t>(length));
     }
     // Instructions made since the loop last linked handlers.
     [[nodiscard]] std::size_t linkedCount() const { return linked_; }
@@ -135,7 +140,7 @@ private:
     ZeroedTable<std::int32_t> entries_;  // per code word: 1 + the instruction starting there, or 0
     std::vector<UWord> entered_;       // code words with an entry, to clear them on a flush
     ZeroedTable<std::uint8_t> covered_;  // per code word: read by some translation
-    std::string names_;                // routine names of the SCOPE_ENTER forms
+    std::string names_;                // routine names of the SCOPE_ENTER forms, each padded
     std::size_t linked_ = 0;
     std::uint64_t flushes_ = 0;
 };

@@ -2,6 +2,7 @@
 // Jumps, calls, returns, frame entry and stack reservation, line markers.
 
 #include <algorithm>
+#include <cstring>
 
 #include "console/console.hpp"
 #include "vm/interpretador.hpp"
@@ -117,11 +118,12 @@ inline void Interpretador::opScopeEnter() {
     // Runs on every call: the name is gathered on the native stack and the
     // scope stack copies it, so nothing is allocated for it.
     const Word first = wrapAdd(pc, 1);
-    char name[255];
+    char name[255 + PilhaEscopo::kNamePadding];
     Word length = 0;
     for (Word w; length < 255 && (w = readWord(wrapAdd(first, length))) != -1; ++length)
         name[length] = static_cast<char>(w & 0xFF);
-    scopes.push(std::string_view(name, static_cast<std::size_t>(length)), bp);
+    std::memset(name + length, 0, PilhaEscopo::kNamePadding);
+    scopes.pushPadded(std::string_view(name, static_cast<std::size_t>(length)), bp);
     pc = wrapAdd(pc, length + 2);
 }
 

@@ -207,11 +207,28 @@ TEST(TranslationTier, ErrorsInsideFusedFormsMatchTheReference) {
         {"a set loaded from a wild address, then a union", {62, 62, 58, 2000000000, 122, 58, 0, 119, 43}},
         {"a set tested for the last word of the code, where the stack lies",
          {62, 63, 126, 0, 3, 58, 1, 58, 5, 58, 1, 9, 80, 8, 126, 0, 3, 122, 63, 40, 25, 43, 43}},
+        // Frames at the edges of what the tier runs itself (up to 4096 words).
+        {"SCOPE_ENTER of an empty name; ENTER 3 words", {62, 64, 87, -1, 57, 3, 0, 43}},
+        {"ENTER of 4096 words, then of 4097", {62, 65, 57, 4096, 0, 57, 4097, 0, 43}},
+        {"ENTER of -1 words", {62, 66, 57, -1, 0, 43}},
+        {"RET_FUNC whose parameters reach below the code", {62, 67, 41, 4000, 1, 0}},
+        {"RET_FUNC of 4097 parameter words", {62, 68, 41, 4097, 1, 0}},
+        {"RET_FUNC whose result lands in the code", {62, 71, 41, 3, 1, 0}},
+        {"RET_FUNC of no result word", {62, 69, 41, 0, 0, 0}},
+        {"RET_FUNC of four result words, with no frame beneath", {62, 70, 41, 1, 4, 0}},
     };
     for (const Case& c : cases) {
         std::vector<Word> code = {94, 4, 100, 4};
         code.insert(code.end(), c.body.begin(), c.body.end());
         expectSameAtEveryBudget(code, c.name);
+    }
+    // A call whose frame sits at the end of the contiguous memory (1024
+    // words once the first frame is written), returning four words: the
+    // link words inside it, the result words partly past it.
+    for (Word k = 990; k <= 1010; ++k) {
+        // LINE; RESERVE k; CALL 0 f; HALT; f: RET_FUNC 0 4 0
+        const std::vector<Word> code = {94, 4, 100, 4, 62, 72, 59, k, 25, 0, 4, 43, 41, 0, 4, 0};
+        expectSameAtEveryBudget(code, "a frame at the end of the contiguous memory, RESERVE " + std::to_string(k));
     }
 }
 
