@@ -54,12 +54,14 @@ public:
         const std::size_t length = name.size();
         if (size_ == recordsCapacity_ || length >= namesCapacity_ - namesSize_) [[unlikely]]
             makeRoom(length);
-        if (length <= kNamePadding)
-            std::memcpy(names_.get() + namesSize_, name.data(), kNamePadding);
-        else
-            std::memcpy(names_.get() + namesSize_, name.data(), length);
+        char* const to = names_.get() + namesSize_;
         records_[size_++] = Record{namesSize_, frameBase};
         namesSize_ += length;
+        // The characters last: their stores may alias anything, the fields included.
+        if (length <= kNamePadding)
+            std::memcpy(to, name.data(), kNamePadding);
+        else
+            std::memcpy(to, name.data(), length);
     }
     // A pop with nothing left is ignored: only broken code returns more often than it entered.
     void pop() {
