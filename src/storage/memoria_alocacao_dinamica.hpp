@@ -75,10 +75,19 @@ public:
             }
             return;  // a word without a page reads 0 already
         }
-        // A non-zero word belongs to a live block: released words are zeroed.
-        if (word && *word != 0) {
-            *word = value;
-            return;
+        if (word) {
+            // A non-zero word belongs to a live block: released words are zeroed.
+            if (*word != 0) {
+                *word = value;
+                return;
+            }
+            // A zero word of the block found live last (an array filled or
+            // walked again) is written here, as writeFresh would.
+            if (recent_ < extents_.size() && extents_[recent_].first <= index && index <= extents_[recent_].last) {
+                *word = value;
+                ++page->nonZero;
+                return;
+            }
         }
         writeFresh(static_cast<Word>(index), value);
     }
