@@ -176,6 +176,20 @@ template <bool Budgeted, bool Counting = false>
         if (!flushed_ && vm.pc == ip->b) NEXT();                   \
         goto enter;                                                \
     } while (0)
+    // A heap word written from the registers. A first write into a page may
+    // find the memory ceiling: the registers are then written back, with pc
+    // `advance` words past the form's start (at the storing instruction,
+    // which has taken its words off the stack), before the error goes on.
+#define LOUSA_HEAP_WRITE(address, value, advance)        \
+    do {                                                 \
+        try {                                            \
+            vm.heap.write((address), (value));           \
+        } catch (...) {                                  \
+            SYNC_OUT();                                  \
+            vm.pc = wrapAdd(vm.pc, (advance));           \
+            throw;                                       \
+        }                                                \
+    } while (0)
     const auto linkNew = [&] {
         Insn* code = tr.code();
         const std::size_t size = tr.instructions().size();
@@ -465,9 +479,7 @@ i_SubStoreN1:
         if (address < 0) {
             AT(lsp - 1) = result;
             lsp -= 3;
-            SYNC_OUT();
-            vm.pc = wrapAdd(vm.pc, 1);
-            vm.heap.write(address, result);
+            LOUSA_HEAP_WRITE(address, result, 1);
             NEXT();
         }
     }
@@ -483,8 +495,7 @@ i_StoreN1:
         if (address < 0) {
             const Word value = AT(lsp);
             lsp -= 2;
-            SYNC_OUT();  // a first write may allocate a page
-            vm.heap.write(address, value);
+            LOUSA_HEAP_WRITE(address, value, 0);
             NEXT();
         }
     }
@@ -502,9 +513,8 @@ i_StoreN2:
             const Word high = AT(lsp - 1);
             const Word low = AT(lsp);
             lsp -= 3;
-            SYNC_OUT();
-            vm.heap.write(address, high);
-            vm.heap.write(wrapSub(address, 1), low);
+            LOUSA_HEAP_WRITE(address, high, 0);
+            LOUSA_HEAP_WRITE(wrapSub(address, 1), low, 0);
             NEXT();
         }
     }
@@ -633,9 +643,7 @@ i_ModConstStoreN1:
                 AT(address) = result;
                 NEXT();
             }
-            SYNC_OUT();
-            vm.pc = wrapAdd(vm.pc, 3);  // after PUSH (two words) and MOD_INT
-            vm.heap.write(address, result);
+            LOUSA_HEAP_WRITE(address, result, 3);  // pc after PUSH (two words) and MOD_INT
             NEXT();
         }
     }
@@ -907,8 +915,7 @@ i_Inc:
         }
         if (address < 0) {
             --lsp;
-            SYNC_OUT();
-            vm.heap.write(address, wrapAdd(vm.heap.read(address), 1));
+            LOUSA_HEAP_WRITE(address, wrapAdd(vm.heap.read(address), 1), 0);
             NEXT();
         }
     }
@@ -929,6 +936,9 @@ i_IncLocal0Jump: {
     // local at source pushed at top, PUSH b, compare c, JUMP_FALSE d, the
     // same words written as the original instructions write them. A stop
     // request at the jump stops at the test, which has not run then.
+    // A loop test's comparison (c & 7: <, <=, >, >=, and = for the rest),
+    // as the orders in which it holds: 1 below, 2 equal, 4 above.
+    static constexpr std::uint8_t kTestMasks[8] = {1, 3, 4, 6, 2, 2, 2, 2};
 #define LOUSA_LOOP_TEST(source, top)                                                              \
     {                                                                                             \
         const bool withLine = (ip->c & 8) != 0;                                                   \
@@ -943,14 +953,10 @@ i_IncLocal0Jump: {
         if (withLine) vm.currentLine = ip->line;                                                  \
         const Word a = AT(source);                                                                \
         const Word b = ip->b;                                                                     \
-        bool holds = false;                                                                       \
-        switch (ip->c & 7) {                                                                      \
-            case 0: holds = a < b; break;                                                         \
-            case 1: holds = a <= b; break;                                                        \
-            case 2: holds = a > b; break;                                                         \
-            case 3: holds = a >= b; break;                                                        \
-            default: holds = a == b; break;                                                       \
-        }                                                                                         \
+        /* The comparison without a branch: bit 0, 1 or 2 of its mask says */                   \
+        /* whether it holds when a is below, equal to or above b. */                             \
+        const unsigned order = static_cast<unsigned>(a >= b) + static_cast<unsigned>(a > b);      \
+        const bool holds = ((kTestMasks[ip->c & 7] >> order) & 1U) != 0;                          \
         AT(top) = holds ? 1 : 0;                                                                  \
         AT((top) + 1) = b;                                                                        \
         if (holds) {                                                                              \
@@ -1130,10 +1136,8 @@ i_LocalElementStoreConst: {
                     vm.heap.write(address, 0);
                     NEXT();
                 }
-                SYNC_OUT();
                 // pc at STORE_N: after [LINE, ] [LOAD_UP, ] LOAD_UP, CHECK_INDEX, INDEX_ADDR and PUSH
-                vm.pc = wrapAdd(vm.pc, (ip->lined ? 2 : 0) + (local ? 14 : 11));
-                vm.heap.write(address, ip->e);
+                LOUSA_HEAP_WRITE(address, ip->e, (ip->lined ? 2 : 0) + (local ? 14 : 11));
                 NEXT();
             }
         }
@@ -1154,9 +1158,7 @@ i_StoreConstN1:
         if (address < 0) {
             AT(lsp + 1) = ip->a;
             --lsp;
-            SYNC_OUT();
-            vm.pc = wrapAdd(vm.pc, 2);
-            vm.heap.write(address, ip->a);
+            LOUSA_HEAP_WRITE(address, ip->a, 2);
             NEXT();
         }
     }
@@ -1454,6 +1456,7 @@ i_RetProc:
     goto slow;
 
 #undef AFTER_ORIGINAL
+#undef LOUSA_HEAP_WRITE
 #undef GO_TO
 #undef TAKE
 #undef NEXT

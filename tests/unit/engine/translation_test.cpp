@@ -232,6 +232,52 @@ TEST(TranslationTier, ErrorsInsideFusedFormsMatchTheReference) {
     }
 }
 
+// Heap words written by fused forms, each on a page of its own, until the
+// memory ceiling stops the run: both tiers stop at the same write, with the
+// same registers (the storing instruction's words taken), words, count and
+// error.
+TEST(TranslationTier, MemoryCeilingInsideFusedHeapWritesMatchesTheReference) {
+    struct Case {
+        const char* name;
+        std::vector<Word> preamble;                  // after ENTER_JUMP 5 100 4
+        std::vector<Word> (*write)(Word k, Word a);  // the k-th write, a = its word's address
+    };
+    const std::vector<Case> cases = {
+        {"PUSH; STORE_N 1", {89, 1000000}, [](Word, Word a) { return std::vector<Word>{58, a, 58, 7, 8, 1}; }},
+        {"PUSH; PUSH; ADD_INT; STORE_N 1", {89, 1000000},
+         [](Word, Word a) { return std::vector<Word>{58, a, 58, 3, 58, 4, 1, 8, 1}; }},
+        {"PUSH; PUSH; MOD_INT; STORE_N 1", {89, 1000000},
+         [](Word, Word a) { return std::vector<Word>{58, a, 58, 10, 58, 3, 84, 8, 1}; }},
+        {"two words by STORE_N 2", {89, 1000000},
+         [](Word, Word a) { return std::vector<Word>{58, a, 58, 1, 58, 2, 8, 2}; }},
+        {"INC", {89, 1000000}, [](Word, Word a) { return std::vector<Word>{58, a, 64}; }},
+        {"constant stored into an element", {126, 0, 3, 89, 1000000, 8, 1},
+         [](Word k, Word) {
+             return std::vector<Word>{126, 0, 4, 58, k * 1024, 8, 1, 127, 0, 3, 127, 0, 4, 65, 0, 999999, 24, 1, 1, 58, 9, 8, 1};
+         }},
+    };
+    for (const Case& c : cases) {
+        std::vector<Word> code = {94, 5, 100, 4};
+        code.insert(code.end(), c.preamble.begin(), c.preamble.end());
+        for (Word k = 0; k < 60; ++k) {
+            const std::vector<Word> write = c.write(k, -2 - 1024 * k);  // the block's words run down from -2
+            code.insert(code.end(), write.begin(), write.end());
+        }
+        code.push_back(43);
+        Outcome outcomes[2];
+        for (const Tier tier : {Tier::fast, Tier::reference}) {
+            Interpretador m(code, testing::scratchProgramPath(), nullptr);
+            m.tier = tier;
+            m.memoryAccount.ceiling = m.memoryAccount.used() + 30 * 4200;  // room for about 30 pages
+            const std::uint64_t executed = m.runBudget(kBudget);
+            outcomes[tier == Tier::fast ? 0 : 1] = testing::outcomeOf(m);
+            outcomes[tier == Tier::fast ? 0 : 1].executed = executed;
+        }
+        EXPECT_TRUE(outcomes[1].error) << c.name << ": the ceiling must stop the run";
+        expectSame(outcomes[0], outcomes[1], c.name);
+    }
+}
+
 // A bench listing with its tagged sizes (a line ending in ;@NAME or
 // ;@NAME+k, ;@NAME-k) made small: the last number on the line becomes the
 // size given for NAME, plus k.
