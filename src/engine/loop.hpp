@@ -461,29 +461,32 @@ i_LoadN2:
         }
     }
     goto slow;
-i_AddStoreN1:
-i_SubStoreN1:
     // ADD_INT or SUB_INT, then STORE_N 1 of the result at the address
     // beneath: the address is judged before the result is written.
-    if (W(wrapSub(lsp, 2)) && IN(lsp)) {
-        const Word address = AT(lsp - 2);
-        const Word a = AT(lsp - 1);
-        const Word b = AT(lsp);
-        const Word result = ip->op == Iop::AddStoreN1 ? wrapAdd(a, b) : wrapSub(a, b);
-        if (W(address)) {
-            AT(lsp - 1) = result;
-            AT(address) = result;
-            lsp -= 3;
-            NEXT();
-        }
-        if (address < 0) {
-            AT(lsp - 1) = result;
-            lsp -= 3;
-            LOUSA_HEAP_WRITE(address, result, 1);
-            NEXT();
-        }
-    }
-    goto slow;
+#define LOUSA_ARITH_STORE_N1(label, expression)       \
+    i_##label:                                        \
+        if (W(wrapSub(lsp, 2)) && IN(lsp)) {          \
+            const Word address = AT(lsp - 2);         \
+            const Word a = AT(lsp - 1);               \
+            const Word b = AT(lsp);                   \
+            const Word result = (expression);         \
+            if (W(address)) {                         \
+                AT(lsp - 1) = result;                 \
+                AT(address) = result;                 \
+                lsp -= 3;                             \
+                NEXT();                               \
+            }                                         \
+            if (address < 0) {                        \
+                AT(lsp - 1) = result;                 \
+                lsp -= 3;                             \
+                LOUSA_HEAP_WRITE(address, result, 1); \
+                NEXT();                               \
+            }                                         \
+        }                                             \
+        goto slow;
+    LOUSA_ARITH_STORE_N1(AddStoreN1, wrapAdd(a, b))
+    LOUSA_ARITH_STORE_N1(SubStoreN1, wrapSub(a, b))
+#undef LOUSA_ARITH_STORE_N1
 i_StoreN1:
     if (W(wrapSub(lsp, 1)) && IN(lsp)) {
         const Word address = AT(lsp - 1);
@@ -920,18 +923,21 @@ i_Inc:
         }
     }
     goto slow;
-i_IncLocal0:
-i_IncLocal0Jump: {
-    const Word address = wrapAdd(lbp, ip->a);
-    const Word top = wrapAdd(lsp, 1);
-    if (W(top) && W(address)) {
-        AT(top) = address;
-        AT(address) = wrapAdd(AT(address), 1);
-        if (ip->op == Iop::IncLocal0) NEXT();
-        TAKE();
+#define LOUSA_INC_LOCAL0(label, jumps)             \
+    i_##label: {                                   \
+        const Word address = wrapAdd(lbp, ip->a);  \
+        const Word top = wrapAdd(lsp, 1);          \
+        if (W(top) && W(address)) {                \
+            AT(top) = address;                     \
+            AT(address) = wrapAdd(AT(address), 1); \
+            if (!(jumps)) NEXT();                  \
+            TAKE();                                \
+        }                                          \
+        goto slow;                                 \
     }
-    goto slow;
-}
+    LOUSA_INC_LOCAL0(IncLocal0, false)
+    LOUSA_INC_LOCAL0(IncLocal0Jump, true)
+#undef LOUSA_INC_LOCAL0
     // The test at a loop's head, reached by a back edge: LOAD_UP 0 of the
     // local at source pushed at top, PUSH b, compare c, JUMP_FALSE d, the
     // same words written as the original instructions write them. A stop
@@ -972,21 +978,23 @@ i_IncLocal0Jump: {
         }                                                                                         \
         goto resolve_exit;                                                                        \
     }
-i_JumpTest:
-i_IncLocal0Test: {
     // The jump (after the INC of local a) to the loop's test, and the test.
-    const Word source = wrapAdd(lbp, ip->a);
-    const Word top = wrapAdd(lsp, 1);
-    const bool increments = ip->op == Iop::IncLocal0Test;
-    if (IN(source) && W2(top) && (!increments || W(source))) {
-        if (increments) {
-            AT(top) = source;
-            AT(source) = wrapAdd(AT(source), 1);
-        }
-        LOUSA_LOOP_TEST(source, top)
+#define LOUSA_JUMP_TEST(label, increments)                           \
+    i_##label: {                                                     \
+        const Word source = wrapAdd(lbp, ip->a);                     \
+        const Word top = wrapAdd(lsp, 1);                            \
+        if (IN(source) && W2(top) && (!(increments) || W(source))) { \
+            if (increments) {                                        \
+                AT(top) = source;                                    \
+                AT(source) = wrapAdd(AT(source), 1);                 \
+            }                                                        \
+            LOUSA_LOOP_TEST(source, top)                             \
+        }                                                            \
+        goto slow;                                                   \
     }
-    goto slow;
-}
+    LOUSA_JUMP_TEST(JumpTest, false)
+    LOUSA_JUMP_TEST(IncLocal0Test, true)
+#undef LOUSA_JUMP_TEST
 i_AddLocalTest: {
     // ADDR_UP 0 a; LOAD_UP 0 a; LOAD_UP 0 f (or PUSH f, c + 16); ADD_INT;
     // STORE_N 1, as LOUSA_SET_LOCAL writes it, then the JUMP and the test.
@@ -1064,86 +1072,88 @@ i_FieldLoad:
     }
     goto slow;
 #undef LOUSA_TOP_FROM
-i_ElementAddr:
-i_ElementLoad:
-i_LocalElementLoad:
-i_LocalElementLoadBranch: {
     // [LOAD_UP 0 f, the array's base;] LOAD_UP 0 a pushes the index above
     // the base; CHECK_INDEX turns it into its offset from b and pushes the
     // extent; INDEX_ADDR replaces the base by the element's address. The
     // loads then load that word, when it is a dense or heap word (decided
     // before anything is written), and the branch pops it for JUMP_FALSE.
-    const Iop op = ip->op;
-    const bool local = op == Iop::LocalElementLoad || op == Iop::LocalElementLoadBranch;
-    const Word at = local ? wrapAdd(lsp, 1) : lsp;  // the base's word
-    const Word baseSlot = wrapAdd(lbp, ip->f);
-    const Word source = wrapAdd(lbp, ip->a);
-    const Word top = wrapAdd(at, 1);
-    if ((!local || IN(baseSlot)) && IN(source) && W(at) && W2(top)) {
-        const Word arrayBase = local ? AT(baseSlot) : AT(at);
-        const Word v = local && source == at ? arrayBase : AT(source);
-        if (v >= ip->b && v <= ip->c) {
-            const Word index = wrapSub(v, ip->b);
-            const Word offset = wrapMul(index, ip->d);
-            const Word address = arrayBase < 0 ? wrapSub(arrayBase, offset) : wrapAdd(arrayBase, offset);
-            const bool loads = op != Iop::ElementAddr;
-            if (!loads || IN(address) || address < 0) {
-                AT(top) = index;
-                AT(top + 1) = wrapAdd(wrapSub(ip->c, ip->b), 1);
-                AT(at) = address;
-                if (!loads) NEXT();
-                AT(at) = IN(address) ? AT(address) : vm.heap.read(address);
-                lsp = at;
-                if (op != Iop::LocalElementLoadBranch) NEXT();
-                const Word value = AT(at);
-                lsp = wrapSub(at, 1);
-                if (value == 1) NEXT();
-                TAKE();
-            }
-        }
+#define LOUSA_ELEMENT_LOAD(label, local, loads, branches)                                                     \
+    i_##label: {                                                                                              \
+        const Word at = (local) ? wrapAdd(lsp, 1) : lsp;  /* the base's word */                               \
+        const Word baseSlot = wrapAdd(lbp, ip->f);                                                            \
+        const Word source = wrapAdd(lbp, ip->a);                                                              \
+        const Word top = wrapAdd(at, 1);                                                                      \
+        if ((!(local) || IN(baseSlot)) && IN(source) && W(at) && W2(top)) {                                   \
+            const Word arrayBase = (local) ? AT(baseSlot) : AT(at);                                           \
+            const Word v = (local) && source == at ? arrayBase : AT(source);                                  \
+            if (v >= ip->b && v <= ip->c) {                                                                   \
+                const Word index = wrapSub(v, ip->b);                                                         \
+                const Word offset = wrapMul(index, ip->d);                                                    \
+                const Word address = arrayBase < 0 ? wrapSub(arrayBase, offset) : wrapAdd(arrayBase, offset); \
+                if (!(loads) || IN(address) || address < 0) {                                                 \
+                    AT(top) = index;                                                                          \
+                    AT(top + 1) = wrapAdd(wrapSub(ip->c, ip->b), 1);                                          \
+                    AT(at) = address;                                                                         \
+                    if (!(loads)) NEXT();                                                                     \
+                    AT(at) = IN(address) ? AT(address) : vm.heap.read(address);                               \
+                    lsp = at;                                                                                 \
+                    if (!(branches)) NEXT();                                                                  \
+                    const Word value = AT(at);                                                                \
+                    lsp = wrapSub(at, 1);                                                                     \
+                    if (value == 1) NEXT();                                                                   \
+                    TAKE();                                                                                   \
+                }                                                                                             \
+            }                                                                                                 \
+        }                                                                                                     \
+        goto slow;                                                                                            \
     }
-    goto slow;
-}
-i_ElementStoreConst:
-i_LocalElementStoreConst: {
+    LOUSA_ELEMENT_LOAD(ElementAddr, false, false, false)
+    LOUSA_ELEMENT_LOAD(ElementLoad, false, true, false)
+    LOUSA_ELEMENT_LOAD(LocalElementLoad, true, true, false)
+    LOUSA_ELEMENT_LOAD(LocalElementLoadBranch, true, true, true)
+#undef LOUSA_ELEMENT_LOAD
     // [LOAD_UP 0 f, the array's base;] ElementAddr's three instructions,
     // then PUSH e; STORE_N 1 into the element: the stack words end as the
     // five (or six) leave them (the element's address in the base's word,
     // e above it, the extent above that). Nothing is written until the
     // element is known; a heap element takes a zero at once (it can
     // allocate nothing), any other value with pc at STORE_N.
-    const bool local = ip->op == Iop::LocalElementStoreConst;
-    const Word at = local ? wrapAdd(lsp, 1) : lsp;  // the base's word
-    const Word baseSlot = wrapAdd(lbp, ip->f);
-    const Word source = wrapAdd(lbp, ip->a);
-    const Word top = wrapAdd(at, 1);
-    if ((!local || IN(baseSlot)) && IN(source) && W(at) && W2(top)) {
-        const Word arrayBase = local ? AT(baseSlot) : AT(at);
-        const Word v = local && source == at ? arrayBase : AT(source);
-        if (v >= ip->b && v <= ip->c) {
-            const Word offset = wrapMul(wrapSub(v, ip->b), ip->d);
-            const Word address = arrayBase < 0 ? wrapSub(arrayBase, offset) : wrapAdd(arrayBase, offset);
-            if (W(address) || address < 0) {
-                AT(top + 1) = wrapAdd(wrapSub(ip->c, ip->b), 1);
-                AT(at) = address;
-                AT(top) = ip->e;
-                if (!local) --lsp;
-                if (address >= 0) {
-                    AT(address) = ip->e;
-                    NEXT();
-                }
-                if (ip->e == 0) {
-                    vm.heap.write(address, 0);
-                    NEXT();
-                }
-                // pc at STORE_N: after [LINE, ] [LOAD_UP, ] LOAD_UP, CHECK_INDEX, INDEX_ADDR and PUSH
-                LOUSA_HEAP_WRITE(address, ip->e, (ip->lined ? 2 : 0) + (local ? 14 : 11));
-                NEXT();
-            }
-        }
+#define LOUSA_ELEMENT_STORE_CONST(label, local)                                                               \
+    i_##label: {                                                                                              \
+        const Word at = (local) ? wrapAdd(lsp, 1) : lsp;  /* the base's word */                               \
+        const Word baseSlot = wrapAdd(lbp, ip->f);                                                            \
+        const Word source = wrapAdd(lbp, ip->a);                                                              \
+        const Word top = wrapAdd(at, 1);                                                                      \
+        if ((!(local) || IN(baseSlot)) && IN(source) && W(at) && W2(top)) {                                   \
+            const Word arrayBase = (local) ? AT(baseSlot) : AT(at);                                           \
+            const Word v = (local) && source == at ? arrayBase : AT(source);                                  \
+            if (v >= ip->b && v <= ip->c) {                                                                   \
+                const Word offset = wrapMul(wrapSub(v, ip->b), ip->d);                                        \
+                const Word address = arrayBase < 0 ? wrapSub(arrayBase, offset) : wrapAdd(arrayBase, offset); \
+                if (W(address) || address < 0) {                                                              \
+                    AT(top + 1) = wrapAdd(wrapSub(ip->c, ip->b), 1);                                          \
+                    AT(at) = address;                                                                         \
+                    AT(top) = ip->e;                                                                          \
+                    if (!(local)) --lsp;                                                                      \
+                    if (address >= 0) {                                                                       \
+                        AT(address) = ip->e;                                                                  \
+                        NEXT();                                                                               \
+                    }                                                                                         \
+                    if (ip->e == 0) {                                                                         \
+                        vm.heap.write(address, 0);                                                            \
+                        NEXT();                                                                               \
+                    }                                                                                         \
+                    /* pc at STORE_N: after [LINE, ] [LOAD_UP, ] LOAD_UP, CHECK_INDEX, INDEX_ADDR and PUSH */                     \
+                    LOUSA_HEAP_WRITE(address, ip->e, (ip->lined ? 2 : 0) + ((local) ? 14 : 11));              \
+                    NEXT();                                                                                   \
+                }                                                                                             \
+            }                                                                                                 \
+        }                                                                                                     \
+        goto slow;                                                                                            \
     }
-    goto slow;
-}
+    LOUSA_ELEMENT_STORE_CONST(ElementStoreConst, false)
+    LOUSA_ELEMENT_STORE_CONST(LocalElementStoreConst, true)
+#undef LOUSA_ELEMENT_STORE_CONST
 i_StoreConstN1:
     // PUSH a above the address, then STORE_N 1; a heap word is written with
     // pc at STORE_N (a first write into a page may find the memory ceiling).
