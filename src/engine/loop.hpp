@@ -1077,9 +1077,14 @@ i_FieldLoad:
     // extent; INDEX_ADDR replaces the base by the element's address. The
     // loads then load that word, when it is a dense or heap word (decided
     // before anything is written), and the branch pops it for JUMP_FALSE.
-#define LOUSA_ELEMENT_LOAD(label, local, loads, branches)                                                     \
+    // The stores go on with PUSH e; STORE_N 1 into the element: the stack
+    // words end as the five (or six) leave them (the element's address in
+    // the base's word, e above it, the extent above that). Nothing is
+    // written until the element is known; a heap element takes a zero at
+    // once (it can allocate nothing), any other value with pc at STORE_N.
+#define LOUSA_ELEMENT(label, local, loads, branches, stores)                                                  \
     i_##label: {                                                                                              \
-        const Word at = (local) ? wrapAdd(lsp, 1) : lsp;  /* the base's word */                               \
+        const Word at = (local) ? wrapAdd(lsp, 1) : lsp; /* the base's word */                                \
         const Word baseSlot = wrapAdd(lbp, ip->f);                                                            \
         const Word source = wrapAdd(lbp, ip->a);                                                              \
         const Word top = wrapAdd(at, 1);                                                                      \
@@ -1090,7 +1095,24 @@ i_FieldLoad:
                 const Word index = wrapSub(v, ip->b);                                                         \
                 const Word offset = wrapMul(index, ip->d);                                                    \
                 const Word address = arrayBase < 0 ? wrapSub(arrayBase, offset) : wrapAdd(arrayBase, offset); \
-                if (!(loads) || IN(address) || address < 0) {                                                 \
+                if ((stores) && (W(address) || address < 0)) {                                                \
+                    AT(top + 1) = wrapAdd(wrapSub(ip->c, ip->b), 1);                                          \
+                    AT(at) = address;                                                                         \
+                    AT(top) = ip->e;                                                                          \
+                    if (!(local)) --lsp;                                                                      \
+                    if (address >= 0) {                                                                       \
+                        AT(address) = ip->e;                                                                  \
+                        NEXT();                                                                               \
+                    }                                                                                         \
+                    if (ip->e == 0) {                                                                         \
+                        vm.heap.write(address, 0);                                                            \
+                        NEXT();                                                                               \
+                    }                                                                                         \
+                    /* pc at STORE_N: after [LINE, ] [LOAD_UP, ] LOAD_UP, CHECK_INDEX, INDEX_ADDR and PUSH */ \
+                    LOUSA_HEAP_WRITE(address, ip->e, (ip->lined ? 2 : 0) + ((local) ? 14 : 11));              \
+                    NEXT();                                                                                   \
+                }                                                                                             \
+                if (!(stores) && (!(loads) || IN(address) || address < 0)) {                                  \
                     AT(top) = index;                                                                          \
                     AT(top + 1) = wrapAdd(wrapSub(ip->c, ip->b), 1);                                          \
                     AT(at) = address;                                                                         \
@@ -1107,53 +1129,13 @@ i_FieldLoad:
         }                                                                                                     \
         goto slow;                                                                                            \
     }
-    LOUSA_ELEMENT_LOAD(ElementAddr, false, false, false)
-    LOUSA_ELEMENT_LOAD(ElementLoad, false, true, false)
-    LOUSA_ELEMENT_LOAD(LocalElementLoad, true, true, false)
-    LOUSA_ELEMENT_LOAD(LocalElementLoadBranch, true, true, true)
-#undef LOUSA_ELEMENT_LOAD
-    // [LOAD_UP 0 f, the array's base;] ElementAddr's three instructions,
-    // then PUSH e; STORE_N 1 into the element: the stack words end as the
-    // five (or six) leave them (the element's address in the base's word,
-    // e above it, the extent above that). Nothing is written until the
-    // element is known; a heap element takes a zero at once (it can
-    // allocate nothing), any other value with pc at STORE_N.
-#define LOUSA_ELEMENT_STORE_CONST(label, local)                                                               \
-    i_##label: {                                                                                              \
-        const Word at = (local) ? wrapAdd(lsp, 1) : lsp;  /* the base's word */                               \
-        const Word baseSlot = wrapAdd(lbp, ip->f);                                                            \
-        const Word source = wrapAdd(lbp, ip->a);                                                              \
-        const Word top = wrapAdd(at, 1);                                                                      \
-        if ((!(local) || IN(baseSlot)) && IN(source) && W(at) && W2(top)) {                                   \
-            const Word arrayBase = (local) ? AT(baseSlot) : AT(at);                                           \
-            const Word v = (local) && source == at ? arrayBase : AT(source);                                  \
-            if (v >= ip->b && v <= ip->c) {                                                                   \
-                const Word offset = wrapMul(wrapSub(v, ip->b), ip->d);                                        \
-                const Word address = arrayBase < 0 ? wrapSub(arrayBase, offset) : wrapAdd(arrayBase, offset); \
-                if (W(address) || address < 0) {                                                              \
-                    AT(top + 1) = wrapAdd(wrapSub(ip->c, ip->b), 1);                                          \
-                    AT(at) = address;                                                                         \
-                    AT(top) = ip->e;                                                                          \
-                    if (!(local)) --lsp;                                                                      \
-                    if (address >= 0) {                                                                       \
-                        AT(address) = ip->e;                                                                  \
-                        NEXT();                                                                               \
-                    }                                                                                         \
-                    if (ip->e == 0) {                                                                         \
-                        vm.heap.write(address, 0);                                                            \
-                        NEXT();                                                                               \
-                    }                                                                                         \
-                    /* pc at STORE_N: after [LINE, ] [LOAD_UP, ] LOAD_UP, CHECK_INDEX, INDEX_ADDR and PUSH */                     \
-                    LOUSA_HEAP_WRITE(address, ip->e, (ip->lined ? 2 : 0) + ((local) ? 14 : 11));              \
-                    NEXT();                                                                                   \
-                }                                                                                             \
-            }                                                                                                 \
-        }                                                                                                     \
-        goto slow;                                                                                            \
-    }
-    LOUSA_ELEMENT_STORE_CONST(ElementStoreConst, false)
-    LOUSA_ELEMENT_STORE_CONST(LocalElementStoreConst, true)
-#undef LOUSA_ELEMENT_STORE_CONST
+    LOUSA_ELEMENT(ElementAddr, false, false, false, false)
+    LOUSA_ELEMENT(ElementLoad, false, true, false, false)
+    LOUSA_ELEMENT(LocalElementLoad, true, true, false, false)
+    LOUSA_ELEMENT(LocalElementLoadBranch, true, true, true, false)
+    LOUSA_ELEMENT(ElementStoreConst, false, false, false, true)
+    LOUSA_ELEMENT(LocalElementStoreConst, true, false, false, true)
+#undef LOUSA_ELEMENT
 i_StoreConstN1:
     // PUSH a above the address, then STORE_N 1; a heap word is written with
     // pc at STORE_N (a first write into a page may find the memory ceiling).
