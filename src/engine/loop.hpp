@@ -995,23 +995,28 @@ i_Inc:
     LOUSA_JUMP_TEST(JumpTest, false)
     LOUSA_JUMP_TEST(IncLocal0Test, true)
 #undef LOUSA_JUMP_TEST
-i_AddLocalTest: {
     // ADDR_UP 0 a; LOAD_UP 0 a; LOAD_UP 0 f (or PUSH f, c + 16); ADD_INT;
     // STORE_N 1, as LOUSA_SET_LOCAL writes it, then the JUMP and the test.
-    const Word address = wrapAdd(lbp, ip->a);
-    const Word top = wrapAdd(lsp, 1);
-    const bool constant = (ip->c & 16) != 0;
-    const Word other = wrapAdd(lbp, ip->f);
-    if (W(top) && W(wrapAdd(top, 2)) && W(address) && (constant || IN(other))) {
-        AT(top) = address;
-        AT(top + 1) = AT(address);
-        AT(top + 2) = constant ? ip->f : AT(other);
-        AT(top + 1) = wrapAdd(AT(top + 1), AT(top + 2));
-        AT(AT(top)) = AT(top + 1);
-        LOUSA_LOOP_TEST(address, top)
-    }
-    goto slow;
-}
+    // Each kind of addend has its own code.
+#define LOUSA_ADD_LOCAL_TEST(constant)                                                  \
+    do {                                                                                \
+        const Word address = wrapAdd(lbp, ip->a);                                       \
+        const Word top = wrapAdd(lsp, 1);                                               \
+        const Word other = wrapAdd(lbp, ip->f);                                         \
+        if (W(top) && W(wrapAdd(top, 2)) && W(address) && ((constant) || IN(other))) { \
+            AT(top) = address;                                                          \
+            AT(top + 1) = AT(address);                                                  \
+            AT(top + 2) = (constant) ? ip->f : AT(other);                               \
+            AT(top + 1) = wrapAdd(AT(top + 1), AT(top + 2));                            \
+            AT(AT(top)) = AT(top + 1);                                                  \
+            LOUSA_LOOP_TEST(address, top)                                               \
+        }                                                                               \
+        goto slow;                                                                      \
+    } while (0)
+i_AddLocalTest:
+    if ((ip->c & 16) != 0) LOUSA_ADD_LOCAL_TEST(true);
+    LOUSA_ADD_LOCAL_TEST(false);
+#undef LOUSA_ADD_LOCAL_TEST
 #undef LOUSA_LOOP_TEST
 i_CheckIndex: {
     const Word top = wrapAdd(lsp, 1);
