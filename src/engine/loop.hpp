@@ -1085,8 +1085,8 @@ i_FieldLoad:
     // The stores go on with PUSH e; STORE_N 1 into the element: the stack
     // words end as the five (or six) leave them (the element's address in
     // the base's word, e above it, the extent above that). Nothing is
-    // written until the element is known; a heap element takes a zero at
-    // once (it can allocate nothing), any other value with pc at STORE_N.
+    // written until the element is known; a heap element is written with pc
+    // at STORE_N, where a first write into a page may find the memory ceiling.
 #define LOUSA_ELEMENT(label, local, loads, branches, stores)                                                  \
     i_##label: {                                                                                              \
         const Word at = (local) ? wrapAdd(lsp, 1) : lsp; /* the base's word */                                \
@@ -1107,10 +1107,6 @@ i_FieldLoad:
                     if (!(local)) --lsp;                                                                      \
                     if (address >= 0) {                                                                       \
                         AT(address) = ip->e;                                                                  \
-                        NEXT();                                                                               \
-                    }                                                                                         \
-                    if (ip->e == 0) {                                                                         \
-                        vm.heap.write(address, 0);                                                            \
                         NEXT();                                                                               \
                     }                                                                                         \
                     /* pc at STORE_N: after [LINE, ] [LOAD_UP, ] LOAD_UP, CHECK_INDEX, INDEX_ADDR and PUSH */ \

@@ -50,10 +50,7 @@ void MemoriaAlocacaoDinamica::release(Word pointer) {
 }
 
 bool MemoriaAlocacaoDinamica::isLive(Word index) const {
-    if (recent_ < extents_.size()) {
-        const BlocoMemoria& block = extents_[recent_];
-        if (block.first <= index && index <= block.last) return true;
-    }
+    if (inRecentBlock(index)) return true;
     // The block that can hold the index is the last one starting at or before
     // it; of blocks sharing a first index only the last can have words.
     auto it = std::upper_bound(extents_.begin(), extents_.end(), index,

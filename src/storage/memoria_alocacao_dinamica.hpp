@@ -83,7 +83,7 @@ public:
             }
             // A zero word of the block found live last (an array filled or
             // walked again) is written here, as writeFresh would.
-            if (recent_ < extents_.size() && extents_[recent_].first <= index && index <= extents_[recent_].last) {
+            if (inRecentBlock(static_cast<Word>(index))) {
                 *word = value;
                 ++page->nonZero;
                 return;
@@ -140,6 +140,10 @@ private:
     }
     Page* pageOf(UWord index) {
         return const_cast<Page*>(static_cast<const MemoriaAlocacaoDinamica*>(this)->pageOf(index));
+    }
+    // The index lies in the block found live last (a dead block's last is kDead).
+    [[nodiscard]] bool inRecentBlock(Word index) const {
+        return recent_ < extents_.size() && extents_[recent_].first <= index && index <= extents_[recent_].last;
     }
     void writeFresh(Word index, Word value);
     [[nodiscard]] bool isLive(Word index) const;

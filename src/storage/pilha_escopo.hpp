@@ -11,7 +11,6 @@
 // machine instructions when there is room; growing is out of line.
 
 #include <algorithm>
-#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -35,18 +34,17 @@ public:
     PilhaEscopo(const PilhaEscopo&) = delete;
     PilhaEscopo& operator=(const PilhaEscopo&) = delete;
 
+    // How far past its end a name given to pushPadded may be read.
+    static constexpr std::size_t kNamePadding = 16;
+
     // Throws MemoryCeilingReached when the record does not fit the account;
     // the stack is then as it was.
     void push(std::string_view name, Word frameBase) {
-        const std::size_t length = name.size();
-        if (size_ == recordsCapacity_ || length >= namesCapacity_ - namesSize_) [[unlikely]]
-            makeRoom(length);
-        copyName(names_.get() + namesSize_, name.data(), length);
-        records_[size_++] = Record{namesSize_, frameBase};
-        namesSize_ += length;
+        if (name.size() > kNamePadding) return pushPadded(name, frameBase);  // copied at its length
+        char padded[kNamePadding] = {};
+        std::memcpy(padded, name.data(), name.size());
+        pushPadded(std::string_view(padded, name.size()), frameBase);
     }
-    // How far past its end a name given to pushPadded may be read.
-    static constexpr std::size_t kNamePadding = 16;
     // The same, for a name whose storage holds kNamePadding readable bytes
     // past its end (what they hold does not matter): a short name is then
     // one 16-byte copy. The names' buffer keeps as many bytes of slack.
@@ -84,32 +82,8 @@ private:
         Word frameBase;
     };
 
-    // The name's bytes without a call: routine names are short, and two
-    // overlapping loads cover any length from 1 to 16.
     // The names' buffer of a capacity, with its slack.
     static std::size_t namesBytes(std::size_t capacity) { return capacity == 0 ? 0 : capacity + kNamePadding; }
-
-    static void copyName(char* to, const char* from, std::size_t n) {
-        if (n >= 8 && n <= 16) {
-            std::uint64_t head = 0, tail = 0;
-            std::memcpy(&head, from, 8);
-            std::memcpy(&tail, from + n - 8, 8);
-            std::memcpy(to, &head, 8);
-            std::memcpy(to + n - 8, &tail, 8);
-        } else if (n >= 4 && n < 8) {
-            std::uint32_t head = 0, tail = 0;
-            std::memcpy(&head, from, 4);
-            std::memcpy(&tail, from + n - 4, 4);
-            std::memcpy(to, &head, 4);
-            std::memcpy(to + n - 4, &tail, 4);
-        } else if (n > 0 && n < 4) {
-            to[0] = from[0];
-            to[n / 2] = from[n / 2];
-            to[n - 1] = from[n - 1];
-        } else if (n > 16) {
-            std::memcpy(to, from, n);
-        }
-    }
 
     // Room for one more record and `length` more name bytes, and more (so
     // that even an empty name finds a buffer to copy its padding to). Each buffer
